@@ -1,0 +1,68 @@
+#include "Fakes.h"
+
+int RecordingAlerts::runModal(const platform::AlertRequest& request) {
+    std::lock_guard lock(mutex_);
+    shown_.push_back(request);
+    return answer;
+}
+
+std::vector<platform::AlertRequest> RecordingAlerts::shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+}
+
+platform::CommandResult RecordingCommandRunner::run(const QString& program, const QStringList& arguments,
+                                                    std::chrono::milliseconds) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back({program, arguments, false});
+    return result;
+}
+
+bool RecordingCommandRunner::startDetached(const QString& program, const QStringList& arguments) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back({program, arguments, true});
+    return true;
+}
+
+std::vector<RecordingCommandRunner::Call> RecordingCommandRunner::calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+platform::ScriptRunResult FakeScriptRunner::run(const QString& name) {
+    std::lock_guard lock(mutex_);
+    runs_.append(name);
+    return answers_.value(name);
+}
+
+void FakeScriptRunner::answer(const QString& name, platform::ScriptRunResult result) {
+    std::lock_guard lock(mutex_);
+    answers_.insert(name, std::move(result));
+}
+
+void FakeScriptRunner::answerText(const QString& name, const QString& text) {
+    platform::ScriptRunResult r;
+    r.result = platform::ScriptDescriptor(text);
+    answer(name, r);
+}
+
+void FakeScriptRunner::fail(const QString& name, int errorNumber) {
+    platform::ScriptRunResult r;
+    r.runError = platform::ScriptError{errorNumber, QStringLiteral("failed")};
+    answer(name, r);
+}
+
+QStringList FakeScriptRunner::runs() const {
+    std::lock_guard lock(mutex_);
+    return runs_;
+}
+
+bool RecordingWorkspace::openUrl(const QUrl& url) {
+    opened.push_back(url);
+    return true;
+}
+
+bool RecordingWorkspace::relaunchAfterDelay(float seconds) {
+    relaunches.push_back(seconds);
+    return true;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/Alerts.h"
+#include "platform/CommandRunner.h"
+#include "platform/HostFacts.h"
+#include "platform/ScriptRunner.h"
+#include "platform/Workspace.h"
+
+#include <QHash>
+
+#include <mutex>
+#include <vector>
+
+// Records every alert and answers with a chosen button.
+class RecordingAlerts : public platform::Alerts {
+public:
+    int runModal(const platform::AlertRequest& request) override;
+    std::vector<platform::AlertRequest> shown() const;
+    int answer = 0;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<platform::AlertRequest> shown_;
+};
+
+// Records the programs it is asked to run and runs none of them.
+class RecordingCommandRunner : public platform::CommandRunner {
+public:
+    struct Call {
+        QString program;
+        QStringList arguments;
+        bool detached;
+    };
+    platform::CommandResult run(const QString& program, const QStringList& arguments,
+                                std::chrono::milliseconds timeout) override;
+    bool startDetached(const QString& program, const QStringList& arguments) override;
+    std::vector<Call> calls() const;
+    platform::CommandResult result; // what run() answers
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Call> calls_;
+};
+
+// Answers scripts from a table; a name not in the table runs nothing.
+class FakeScriptRunner : public platform::ScriptRunner {
+public:
+    platform::ScriptRunResult run(const QString& name) override;
+    void answer(const QString& name, platform::ScriptRunResult result);
+    void answerText(const QString& name, const QString& text);
+    void fail(const QString& name, int errorNumber);
+    QStringList runs() const;
+
+private:
+    mutable std::mutex mutex_;
+    QHash<QString, platform::ScriptRunResult> answers_;
+    QStringList runs_;
+};
+
+class FakeHostFacts : public platform::HostFacts {
+public:
+    QString hostName() override { return host; }
+    QString operatingSystemVersionString() override { return osVersion; }
+    std::optional<std::vector<platform::InterfaceAddress>> interfaceAddresses() override { return interfaces; }
+    std::optional<QStringList> applicationsFolderEntries() override { return applications; }
+
+    QString host = QStringLiteral("test-host");
+    QString osVersion = QStringLiteral("Version 1.0 (Test)");
+    std::optional<std::vector<platform::InterfaceAddress>> interfaces;
+    std::optional<QStringList> applications;
+};
+
+class RecordingWorkspace : public platform::Workspace {
+public:
+    bool openUrl(const QUrl& url) override;
+    bool relaunchAfterDelay(float seconds) override;
+    std::vector<QUrl> opened;
+    std::vector<float> relaunches;
+};
