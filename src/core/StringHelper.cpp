@@ -1,0 +1,57 @@
+#include "StringHelper.h"
+
+bool StringHelper::isNullOrEmpty(const std::optional<QString>& text) { return !text || text->isEmpty(); }
+
+bool StringHelper::isNullOrEmpty(const QVariant& value) {
+    if (!value.isValid() || value.isNull())
+        return true;
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return value.toString().isEmpty();
+    case QMetaType::QByteArray:
+        return value.toByteArray().isEmpty();
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList:
+        return value.toList().isEmpty();
+    case QMetaType::QVariantMap:
+        return value.toMap().isEmpty();
+    default:
+        return false; // numbers and the like have no length
+    }
+}
+
+std::optional<QString> StringHelper::removeEscapeCharacterOfString(const std::optional<QString>& text) {
+    if (!text)
+        return std::nullopt;
+    // One pass over the text gives the same result as the nine replacements in a row, because no
+    // replacement puts in a character that a later one replaces again.
+    QString out;
+    out.reserve(text->size() + text->size() / 8);
+    for (const QChar c : *text) {
+        switch (c.unicode()) {
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case u'\t':
+        case u'\n':
+        case u'\v':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\f':
+            out += QStringLiteral("\\f");
+            break;
+        case u'\a':
+        case u'\0':
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
