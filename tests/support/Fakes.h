@@ -3,6 +3,7 @@
 #include "platform/Alerts.h"
 #include "platform/CommandRunner.h"
 #include "platform/HostFacts.h"
+#include "platform/Platform.h"
 #include "platform/ScriptRunner.h"
 #include "platform/Workspace.h"
 

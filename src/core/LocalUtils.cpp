@@ -1,0 +1,61 @@
+#include "LocalUtils.h"
+
+#include "Coercion.h"
+#include "GetIPAddress.h"
+#include "StringHelper.h"
+#include "UserDefaultHelper.h"
+#include "platform/HostFacts.h"
+#include "platform/Platform.h"
+
+#include <QUuid>
+
+QString LocalUtils::GetMachineIndex() {
+    const auto stored = UserDefaultHelper::MachineIndex();
+    if (!StringHelper::isNullOrEmpty(stored))
+        return *stored;
+    const QString made = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
+    UserDefaultHelper::SaveMachineIndex(made);
+    return made;
+}
+
+QStringList LocalUtils::GetLanIpList() {
+    QStringList list;
+    if (const auto table = GetIPAddress::getIPAddresses()) {
+        for (const QString& address : *table) {
+            if (address.contains(u'.'))
+                list.append(address);
+        }
+    }
+    return list;
+}
+
+bool LocalUtils::IsLanAddress(const std::optional<QString>& address) {
+    if (StringHelper::isNullOrEmpty(address))
+        return false;
+    const QStringList parts = address->split(u'.');
+    if (parts.size() != 4)
+        return false;
+    if (address->startsWith(QStringLiteral("10.")) || address->startsWith(QStringLiteral("192.168.")))
+        return true;
+    if (address->startsWith(QStringLiteral("172."))) {
+        const qint64 second = Coercion::integerValue(parts[1]);
+        return second >= 16 && second <= 31;
+    }
+    return false;
+}
+
+QString LocalUtils::InstalledSoftwareString() {
+    const QStringList entries = platform::Platform::hostFacts()->applicationsFolderEntries().value_or(QStringList());
+    QStringList names;
+    names.reserve(entries.size());
+    for (const QString& url : entries) {
+        qsizetype begin = 0, end = url.size();
+        while (begin < end && url[begin] == u'/')
+            ++begin;
+        while (end > begin && url[end - 1] == u'/')
+            --end;
+        const QString trimmed = url.mid(begin, end - begin);
+        names.append(trimmed.mid(trimmed.lastIndexOf(u'/') + 1));
+    }
+    return *StringHelper::removeEscapeCharacterOfString(names.join(u',').remove(u'"'));
+}

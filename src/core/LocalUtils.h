@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The machine's identity and addresses.
+class LocalUtils {
+public:
+    // The persistent machine id: 32 upper-case hexadecimal digits, made once and kept in "MachineIndex".
+    static QString GetMachineIndex();
+    // Every IPv4 address of the interfaces that are up (127.0.0.1 included), in the table's order.
+    static QStringList GetLanIpList();
+    // Whether the text is a private IPv4 address (10/8, 172.16/12, 192.168/16).
+    static bool IsLanAddress(const std::optional<QString>& address);
+    // The entries of the installed-applications folder joined by ",", escaped for a JSON value.
+    static QString InstalledSoftwareString();
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+
+class ThreadHelper {
+public:
+    // Runs the work on the main thread and returns when it has run: inside the call on the main thread,
+    // otherwise by handing it to the main thread's event loop and waiting. Without an application
+    // object there is no main loop to hand it to, and the work runs inside the call.
+    static void RunOnMainThread(const std::function<void()>& work);
+    static bool isMainThread();
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+
+// Typed access to the user defaults. Getters never fail: an absent key or an unreadable store reads as
+// no value, 0, 0.0 or false. Storing an absent value removes the key.
+class UserDefaultHelper {
+public:
+    static std::optional<QString> MachineIndex();
+    static void SaveMachineIndex(const std::optional<QString>& machineIndex);
+
+    static qint64 SelectedVersion();
+    static void SaveSelectedVersion(qint64 version);
+
+    static bool IsStoppedShowingHint();
+    static void SaveIsStoppedShowingHint(bool stopped);
+
+    static bool IsStoppedShowingWelcome();
+    static void SaveIsStoppedShowingWelcome(bool stopped);
+
+    static std::optional<QString> DebugInfo();
+    static void SaveDebugInfo(const std::optional<QString>& info);
+
+    static qint64 LastLaunchedVersion();
+    // Stores the integer value of the bundle's "CFBundleVersion".
+    static void SaveLastLaunchedVersion();
+
+    static qint64 SteerlynxSoloHotKey();
+    static void SaveSteerlynxSoloHotKey(qint64 hotKey);
+
+    static double DelayTime();
+    static void SaveDelayTime(double seconds);
+
+    static bool IsNotFisrtLaunch();
+    static void SaveIsNotFirstLaunch(bool notFirst);
+
+    static bool IsAllowStayAfterHotkeyUp();
+    static void SaveIsAllowStayAfterHotkeyUp(bool allow);
+
+    static std::optional<QStringList> BannedKeys();
+    // Adds the upper-cased name unless it is listed already.
+    static void AddBannedKey(const QString& keyName);
+    // Removes every entry equal to the upper-cased name; false when there was none.
+    static bool RemoveBannedKey(const QString& keyName);
+    static void SaveBannedKeys(const std::optional<QStringList>& keys);
+
+    static std::optional<QString> CurrentLanguage();
+    // Stores the value as it is given.
+    static void SaveCurrentLanguage(const QVariant& language);
+
+    // Typed reads shared by the getters: no value / 0 / 0.0 / false when absent or unreadable.
+    static std::optional<QString> stringForKey(const QString& key);
+    static qint64 integerForKey(const QString& key);
+    static double doubleForKey(const QString& key);
+    static bool boolForKey(const QString& key);
+    static std::optional<QStringList> stringListForKey(const QString& key);
+};
