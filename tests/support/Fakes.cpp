@@ -30,9 +30,19 @@ std::vector<RecordingCommandRunner::Call> RecordingCommandRunner::calls() const 
 }
 
 platform::ScriptRunResult FakeScriptRunner::run(const QString& name) {
+    {
+        std::lock_guard lock(mutex_);
+        runs_.append(name);
+    }
+    if (onRun)
+        onRun(name);
     std::lock_guard lock(mutex_);
-    runs_.append(name);
     return answers_.value(name);
+}
+
+void FakeScriptRunner::clearRuns() {
+    std::lock_guard lock(mutex_);
+    runs_.clear();
 }
 
 void FakeScriptRunner::answer(const QString& name, platform::ScriptRunResult result) {

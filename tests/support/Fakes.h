@@ -9,6 +9,7 @@
 
 #include <QHash>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -51,6 +52,9 @@ public:
     void answerText(const QString& name, const QString& text);
     void fail(const QString& name, int errorNumber);
     QStringList runs() const;
+    void clearRuns();
+    // Called with the name before each run answers, outside the runner's own lock.
+    std::function<void(const QString&)> onRun;
 
 private:
     mutable std::mutex mutex_;

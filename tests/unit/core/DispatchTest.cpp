@@ -3,8 +3,9 @@
 #include "core/NotificationCenter.h"
 #include "core/ThreadHelper.h"
 
+#include "Wait.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -13,19 +14,6 @@
 #include <atomic>
 #include <future>
 #include <latch>
-
-namespace {
-
-// Runs the main event loop until the condition holds (or a generous limit passes).
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-} // namespace
 
 TEST(ThreadHelper, OnTheMainThreadRunsInsideTheCall) {
     bool ran = false;
@@ -38,7 +26,7 @@ TEST(ThreadHelper, OnTheMainThreadRunsInsideTheCall) {
     });
     EXPECT_TRUE(ran);
     EXPECT_FALSE(posted);
-    processEventsUntil([&] { return posted; });
+    waitUntil([&] { return posted; });
 }
 
 TEST(ThreadHelper, FromAnotherThreadWaitsUntilTheMainThreadRanIt) {
@@ -53,7 +41,7 @@ TEST(ThreadHelper, FromAnotherThreadWaitsUntilTheMainThreadRanIt) {
         sawRunBeforeReturn = ranOnMain.load();
         returned = true;
     });
-    EXPECT_TRUE(processEventsUntil([&] { return returned.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_TRUE(ranOnMain);
     EXPECT_TRUE(sawRunBeforeReturn);
@@ -72,7 +60,7 @@ TEST(ThreadHelper, WorkFromSeveralThreadsRunsOneAtATime) {
             ++done;
         });
     }
-    EXPECT_TRUE(processEventsUntil([&] { return done == 6; }));
+    EXPECT_TRUE(waitUntil([&] { return done == 6; }));
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(maxInside, 1);

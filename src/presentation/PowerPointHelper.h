@@ -1,0 +1,132 @@
+#pragma once
+
+#include "core/AtomicValue.h"
+#include "platform/ScriptRunner.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace platform {
+class CommandRunner;
+}
+
+// The one way the program talks to the presentation applications: it runs the bundle's compiled
+// scripts, one at a time behind one lock, keeps the knowledge of which presentation is open fresh with
+// an endless poll, and keeps a PDF copy of the open presentation for the slide thumbnails.
+// PowerPoint wins over Keynote wherever both could apply.
+class PowerPointHelper : public std::enable_shared_from_this<PowerPointHelper> {
+public:
+    static constexpr int kStatusNone = 0;
+    static constexpr int kStatusPowerPoint = 1;
+    static constexpr int kStatusKeynote = 2;
+
+    struct Collaborators {
+        std::shared_ptr<platform::ScriptRunner> scripts;
+        std::shared_ptr<platform::CommandRunner> commands;
+        std::optional<QString> bundleIdentifier;
+        // Seconds between poll passes; the process-wide instance polls every 5 s.
+        double pollInterval = 5.0;
+    };
+
+    // Runs the start-up: reads the cache folder, clears web-document PDFs left from an earlier run and
+    // starts the poll. Hold the instance in a shared pointer: background tasks keep it alive.
+    static std::shared_ptr<PowerPointHelper> create(Collaborators collaborators);
+    // The process-wide instance on the main bundle's scripts, made on first use from any thread.
+    static PowerPointHelper& SharedHelper();
+    ~PowerPointHelper();
+
+    // Poll.
+    void startRefreshingWithInterval(double seconds);
+    void refresh();
+    bool isApplicationStarted();
+    bool isPptOpen() const { return activePptPath().has_value(); }
+    bool isKeynoteOpen() const { return activeKeynotePath().has_value(); }
+    bool _isPptOpen();
+    bool _isKeynoteOpen();
+    bool isSlideShowPlaying();
+
+    // Scripts.
+    std::optional<platform::ScriptDescriptor> runAppleScript(const std::optional<QString>& name);
+    void grantAuthorizationToPowerPoint();
+    void grantAuthorizationToKeynote();
+    void executeOSAScript(const QString& source);
+
+    // Slide show, slide queries and notes.
+    bool startPlaying();
+    qint32 getCurrentSlideIndex();
+    qint32 getTotalSlideCount();
+    QSizeF getPptSize();
+    bool isLastSlide();
+    void getSlideNotes();
+    void getSlideNote(const QString& word);
+
+    // PDF export cache.
+    void generatePdfFromFile(const QString& path);
+    void generatePdf(const QString& fileName);
+    std::optional<QString> ppt2Pdf();
+    std::optional<QString> keynote2Pdf();
+    static QString md5Encode(const QString& text);
+    static QString dateToString(const std::optional<QDateTime>& date, const QString& format);
+    // The cache file name of a document: "http-<md5>.pdf" for web addresses, else the MD5 of the path
+    // and its modification time.
+    static QString pdfFileNameForDocument(const QString& path);
+    void clearPdfOfWebFile();
+    void setIsAllowGeneratePDF(bool allow) { isAllowGeneratePDF_ = allow; }
+
+    // Fields.
+    std::optional<QString> tempFolderPath() const { return tempFolderPath_.get(); }
+    std::optional<QString> activePdfPath() const { return activePdfPath_.get(); }
+    std::optional<QString> tempPdfFilePath() const { return tempPdfFilePath_.get(); }
+    std::optional<QString> currentSlideNote() const { return currentSlideNote_.get(); }
+    std::optional<QString> nextSlideNote() const { return nextSlideNote_.get(); }
+    std::optional<QString> alternateSlideNote() const { return alternateSlideNote_.get(); }
+    std::optional<QString> activePptPath() const { return activePptPath_.get(); }
+    std::optional<QString> activeKeynotePath() const { return activeKeynotePath_.get(); }
+    QImage currentSlideImage() const { return currentSlideImage_.get(); }
+    QImage nextSlideImage() const { return nextSlideImage_.get(); }
+    void setCurrentSlideImage(QImage image) { currentSlideImage_.set(std::move(image)); }
+    void setNextSlideImage(QImage image) { nextSlideImage_.set(std::move(image)); }
+    bool isGeneratingPdf() const { return isGeneratingPdf_; }
+    bool isAllowRefreshing() const { return isAllowRefreshing_; }
+    bool isAllowGeneratePDF() const { return isAllowGeneratePDF_; }
+
+private:
+    explicit PowerPointHelper(Collaborators collaborators);
+    void init();
+    bool testOpenDocument(bool powerPoint);
+    std::optional<QString> exportPdf(const char* script, const char* logStart, const char* logError);
+    void runExportTask(int kind);
+    void pollLoop(double seconds);
+
+    Collaborators collaborators_;
+    std::mutex lock_; // held around each single script run
+
+    AtomicValue<std::optional<QString>> tempFolderPath_;
+    AtomicValue<std::optional<QString>> activePdfPath_;
+    AtomicValue<std::optional<QString>> tempPdfFilePath_;
+    AtomicValue<std::optional<QString>> currentSlideNote_;
+    AtomicValue<std::optional<QString>> nextSlideNote_;
+    AtomicValue<std::optional<QString>> alternateSlideNote_;
+    AtomicValue<QImage> nextSlideImage_;
+    AtomicValue<QImage> currentSlideImage_;
+    AtomicValue<std::optional<QString>> activePptPath_;
+    AtomicValue<std::optional<QString>> activeKeynotePath_;
+    std::atomic<bool> isGeneratingPdf_{false};
+    std::atomic<bool> isAllowRefreshing_{false};
+    std::atomic<bool> isAllowGeneratePDF_{true};
+
+    // The poll thread; stopped and joined when an instance made for a test goes away.
+    std::thread poll_;
+    std::mutex pollMutex_;
+    std::condition_variable pollWake_;
+};
