@@ -26,7 +26,7 @@ RollingFileSink::RollingFileSink(const QString& logsDirectory, const QString& pr
     , clock_(std::move(clock)) {
     try {
         QDir().mkpath(directory_);
-        const QDateTime now = clock_();
+        const qint64 now = clock_().toMSecsSinceEpoch();
         const std::vector<LogFile> files = logFiles();
         const bool reuse = !files.empty() && !tooOld(files.front().created, now) && !full(files.front().size);
         if (!(reuse && openExisting(files.front())))
@@ -73,7 +73,8 @@ void RollingFileSink::flush_() {
 }
 
 void RollingFileSink::write(const char* data, qint64 size) {
-    const QDateTime now = clock_();
+    // Times are kept as milliseconds since the epoch: comparing local times costs a time-zone lookup.
+    const qint64 now = clock_().toMSecsSinceEpoch();
     // The file (or its whole folder) was removed under us: go on in a new file, not in the unlinked one.
     if (file_.isOpen() && !QFileInfo::exists(path_))
         file_.close();
@@ -98,7 +99,7 @@ std::vector<RollingFileSink::LogFile> RollingFileSink::logFiles() const {
         QDir(directory_).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         if (const auto created = creationTimeOf(entry.fileName()))
-            files.push_back({entry.absoluteFilePath(), *created, entry.size()});
+            files.push_back({entry.absoluteFilePath(), created->toMSecsSinceEpoch(), entry.size()});
     }
     std::sort(files.begin(), files.end(), [](const LogFile& a, const LogFile& b) {
         return a.created != b.created ? a.created > b.created : a.path > b.path;
@@ -116,12 +117,11 @@ bool RollingFileSink::openExisting(const LogFile& file) {
     return true;
 }
 
-bool RollingFileSink::openNew(const QDateTime& now) {
+bool RollingFileSink::openNew(qint64 now) {
     QDir().mkpath(directory_);
-    QDateTime created = now.toLocalTime();
-    for (int clash = 0; clash < kMaxNameClashes; ++clash, created = created.addMSecs(1)) {
+    for (qint64 created = now; created < now + kMaxNameClashes; ++created) {
         const QString path = directory_ + QLatin1Char('/') + prefix_ + QLatin1Char(' ') +
-                             created.toString(kDateFormat) + kSuffix;
+                             QDateTime::fromMSecsSinceEpoch(created).toString(kDateFormat) + kSuffix;
         file_.setFileName(path);
         if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             path_ = path;
@@ -135,7 +135,7 @@ bool RollingFileSink::openNew(const QDateTime& now) {
     return false;
 }
 
-bool RollingFileSink::reopen(const QDateTime& now) {
+bool RollingFileSink::reopen(qint64 now) {
     if (!path_.isEmpty() && QFileInfo::exists(path_) && openExisting({path_, created_, 0}))
         return true;
     if (!openNew(now))
@@ -144,9 +144,9 @@ bool RollingFileSink::reopen(const QDateTime& now) {
     return true;
 }
 
-bool RollingFileSink::tooOld(const QDateTime& created, const QDateTime& now) const {
+bool RollingFileSink::tooOld(qint64 created, qint64 now) const {
     return limits_.rollingFrequency.count() > 0 &&
-           created.msecsTo(now) >= qint64(limits_.rollingFrequency.count()) * 1000;
+           now - created >= qint64(limits_.rollingFrequency.count()) * 1000;
 }
 
 bool RollingFileSink::full(qint64 size) const {

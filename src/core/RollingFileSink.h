@@ -36,7 +36,7 @@ public:
     using Clock = std::function<QDateTime()>;
 
     RollingFileSink(const QString& logsDirectory, const QString& prefix, RollingFileLimits limits = {},
-                    Clock clock = &QDateTime::currentDateTime);
+                    Clock clock = &QDateTime::currentDateTimeUtc);
 
     QString logsDirectory() const { return directory_; }
     QString prefix() const { return prefix_; }
@@ -55,16 +55,16 @@ protected:
 private:
     struct LogFile {
         QString path;
-        QDateTime created;
+        qint64 created; // milliseconds since the epoch
         qint64 size;
     };
 
     void write(const char* data, qint64 size);
     std::vector<LogFile> logFiles() const; // newest first
     bool openExisting(const LogFile& file);
-    bool openNew(const QDateTime& now);
-    bool reopen(const QDateTime& now);
-    bool tooOld(const QDateTime& created, const QDateTime& now) const;
+    bool openNew(qint64 now);
+    bool reopen(qint64 now);
+    bool tooOld(qint64 created, qint64 now) const;
     bool full(qint64 size) const;
     void deleteOldLogFiles();
 
@@ -76,6 +76,6 @@ private:
     // Guarded by the sink's mutex.
     QFile file_;
     QString path_;
-    QDateTime created_;
+    qint64 created_ = 0;
     qint64 size_ = 0;
 };
