@@ -3,17 +3,13 @@
 
 #include <QApplication>
 
-#include <spdlog/sinks/stdout_color_sinks.h>
-
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const auto bundle = platform::Bundle::main();
     if (const auto name = bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString(); !name.isEmpty())
         QApplication::setApplicationName(name);
 
-    auto console = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
-    console->set_formatter(Logger::makeFormatter());
-    Logger::addLogger(console, LogLevel::Verbose);
+    Logger::addConsoleLogger(LogLevel::Verbose);
     if (const auto& error = bundle->infoDictionaryError())
         LOG_ERROR("{}", *error);
     LOG_INFO("Bundle {} ({}) loaded; no window yet.", bundle->bundlePath(),

@@ -1,10 +1,13 @@
 #include "Logger.h"
 
+#include "RollingFileSink.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 
 #include <spdlog/details/log_msg.h>
 #include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
 
 #include <atomic>
 #include <cstdio>
@@ -75,6 +78,20 @@ void Logger::addLogger(std::shared_ptr<spdlog::sinks::sink> sink, int levelMask,
     registry().unionMask = mask;
 }
 
+std::shared_ptr<spdlog::sinks::sink> Logger::addConsoleLogger(int levelMask) {
+    auto sink = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+    sink->set_formatter(makeFormatter());
+    addLogger(sink, levelMask);
+    return sink;
+}
+
+std::shared_ptr<RollingFileSink> Logger::addFileLogger(const QString& folder, const QString& prefix,
+                                                       int levelMask) {
+    auto sink = std::make_shared<RollingFileSink>(folder, prefix);
+    addLogger(sink, levelMask, sink->logsDirectory());
+    return sink;
+}
+
 void Logger::removeAllLoggers() {
     std::lock_guard lock(registry().mutex);
     registry().entries = std::make_shared<const std::vector<Entry>>();
@@ -95,10 +112,14 @@ void Logger::log(LogFlag flag, const char* file, const char* function, int line,
     const spdlog::details::log_msg msg(spdlog::source_loc{baseName(file), line, function}, "pc", levelOf(flag),
                                        message);
     for (const Entry& e : *entries) {
-        if (e.mask & int(flag)) {
+        if (!(e.mask & int(flag)))
+            continue;
+        try {
             e.sink->log(msg);
             if (flag == LogFlag::Error)
                 e.sink->flush();
+        } catch (...) {
+            // A sink that fails loses this line; the caller and the other sinks go on.
         }
     }
 }

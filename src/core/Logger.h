@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+class RollingFileSink;
+
 // Level flags; a logger takes the messages whose flag is in its mask.
 enum class LogFlag : int { Error = 1, Warning = 2, Info = 4, Debug = 8, Verbose = 16 };
 
@@ -28,6 +30,13 @@ public:
     // sink writes its files to, if it writes any.
     static void addLogger(std::shared_ptr<spdlog::sinks::sink> sink, int levelMask,
                           std::optional<QString> logsDirectory = std::nullopt);
+    // The console logger: lines on standard error.
+    static std::shared_ptr<spdlog::sinks::sink> addConsoleLogger(int levelMask);
+    // A rolling file logger in folder (made when missing) with the standard limits, its files named after
+    // prefix. Its folder becomes the logs directory, so add it last when the crash log and the log export
+    // are to find it.
+    static std::shared_ptr<RollingFileSink> addFileLogger(const QString& folder, const QString& prefix,
+                                                          int levelMask);
     static void removeAllLoggers();
     // The logs directory of the last logger added; the crash log and the log export use it.
     static std::optional<QString> lastLogsDirectory();
