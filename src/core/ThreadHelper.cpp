@@ -3,9 +3,73 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+
+namespace threadhelper_detail {
+
+// Work handed to the main thread. The work itself travels through this queue under a mutex of ours,
+// and Qt's event loop carries only the call to drain(), so everything the caller did before handing
+// the work over is ordered before the main thread runs it, and everything the work did is ordered
+// before the caller goes on.
+class MainThreadQueue : public QObject {
+    Q_OBJECT
+public:
+    void push(std::function<void()> job) {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+
+    Q_INVOKABLE void drain() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard lock(mutex_);
+                if (jobs_.empty())
+                    return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+};
+
+} // namespace threadhelper_detail
+
+using threadhelper_detail::MainThreadQueue;
+
+namespace {
+
+std::atomic<MainThreadQueue*> sharedQueue{nullptr};
+
+// Made on the main thread while the application object is constructed, before any other thread can ask.
+void makeMainThreadQueue() { sharedQueue.store(new MainThreadQueue, std::memory_order_release); }
+Q_COREAPP_STARTUP_FUNCTION(makeMainThreadQueue)
+
+MainThreadQueue& mainThreadQueue(QCoreApplication* app) {
+    if (MainThreadQueue* queue = sharedQueue.load(std::memory_order_acquire))
+        return *queue;
+    // An application object made before this library was loaded: make the queue here and give it to
+    // the main thread. The queue lives for the life of the process.
+    auto* made = new MainThreadQueue;
+    made->moveToThread(app->thread());
+    MainThreadQueue* expected = nullptr;
+    if (!sharedQueue.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
+        made->deleteLater();
+        return *expected;
+    }
+    return *made;
+}
+
+} // namespace
 
 bool ThreadHelper::isMainThread() {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -18,23 +82,22 @@ void ThreadHelper::RunOnMainThread(const std::function<void()>& work) {
         work();
         return;
     }
-    // The caller waits on a condition of its own rather than on Qt's blocking call, so that everything
-    // the work did on the main thread is visibly ordered before the caller goes on.
     struct Completion {
         std::mutex mutex;
         std::condition_variable finished;
         bool done = false;
     };
     auto completion = std::make_shared<Completion>();
-    QMetaObject::invokeMethod(
-        app,
-        [&work, completion] {
-            work();
-            std::lock_guard lock(completion->mutex);
-            completion->done = true;
-            completion->finished.notify_all();
-        },
-        Qt::QueuedConnection);
+    MainThreadQueue& queue = mainThreadQueue(app);
+    queue.push([&work, completion] {
+        work();
+        std::lock_guard lock(completion->mutex);
+        completion->done = true;
+        completion->finished.notify_all();
+    });
+    QMetaObject::invokeMethod(&queue, "drain", Qt::QueuedConnection);
     std::unique_lock lock(completion->mutex);
     completion->finished.wait(lock, [&] { return completion->done; });
 }
+
+#include "ThreadHelper.moc"
