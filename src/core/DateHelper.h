@@ -66,8 +66,8 @@ public:
     // The date written in UTC with a Unicode date pattern. Runs of one ASCII letter are fields, the run's
     // length choosing the form:
     //   y     year; "yy" its last two digits, otherwise zero-padded to the run's length
-    //   M, L  month; 1-2 letters the number, 3 "Jan", 4 "January", 5 "J"
-    //   d     day of the month          E   weekday; 1-3 "Mon", 4 "Monday", 5 "M", 6 "Mo"
+    //   M, L  month; 1-2 letters the number, 3 "Jan", 4 "January", 5 or more "J"
+    //   d     day of the month          E   weekday; 1-3 "Mon", 4 "Monday", 5 "M", 6 or more "Mo"
     //   H     hour 0-23                 k   hour 1-24
     //   h     hour 1-12                 K   hour 0-11
     //   m     minute                    s   second
