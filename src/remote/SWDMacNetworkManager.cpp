@@ -1,0 +1,225 @@
+#include "SWDMacNetworkManager.h"
+
+#include "AsioDatagramTransport.h"
+#include "SWDMacCommandManager.h"
+
+#include "core/ErrorHelper.h"
+#include "core/LocalUtils.h"
+#include "core/Logger.h"
+#include "core/NotificationCenter.h"
+#include "core/PListHelper.h"
+#include "platform/Bundle.h"
+#include "platform/HostFacts.h"
+#include "platform/Platform.h"
+
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace {
+
+const QString kUpdateConnectionStatus = QStringLiteral("kUpdateConnectionStatus");
+
+// The text of a datagram, or nothing when its bytes are not UTF-8.
+std::optional<QString> decodeUtf8(const QByteArray& data) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(data);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
+    static SWDMacNetworkManager* shared = new SWDMacNetworkManager(
+        {std::make_shared<AsioDatagramTransport>(),
+         [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
+             SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
+         }});
+    return *shared;
+}
+
+SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
+    : kConnectPort(PListHelper::ConnectPort())
+    , kCommandPort(PListHelper::CommandPort())
+    , kDataPort(PListHelper::DataPort())
+    , kCheckPort(PListHelper::CheckPort())
+    , kHttpPort(PListHelper::HttpPort())
+    , kLanInfoPort(PListHelper::LanInfoPort())
+    , collaborators_(std::move(collaborators)) {
+    initialNetwork();
+}
+
+SWDMacNetworkManager::~SWDMacNetworkManager() { stopListening(); }
+
+void SWDMacNetworkManager::initialNetwork() {
+    {
+        std::lock_guard lock(devicesMutex_);
+        connectingDeviceDic_.clear();
+        isAcceptingNewConnection_ = true;
+    }
+    // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
+    machineInfoTimer_ = std::make_unique<QTimer>();
+    machineInfoTimer_->setInterval(3000);
+    QObject::connect(machineInfoTimer_.get(), &QTimer::timeout, [this] { getSystemInfo(); });
+    machineInfoTimer_->start();
+    getSystemInfo();
+}
+
+// ---- LAN endpoint ----------------------------------------------------------------------------------
+
+void SWDMacNetworkManager::startUdp() {
+    std::call_once(udpStarted_, [this] {
+        LOG_DEBUG("startUdp");
+        auto& transport = *collaborators_.transport;
+        const auto receiver = [this](UdpSocketRole, const QByteArray& data, const QString& host, quint16 port) {
+            didReceiveData(data, host, port);
+        };
+        const struct {
+            UdpSocketRole role;
+            qint64 port;
+            const char* name;
+        } listening[] = {{UdpSocketRole::Command, kCommandPort, "_commandSocket"},
+                         {UdpSocketRole::Data, kDataPort, "_dataSocket"},
+                         {UdpSocketRole::Check, kCheckPort, "_checkSocket"}};
+        for (const auto& socket : listening) {
+            // The socket library takes the low 16 bits of the port.
+            if (const auto error = transport.listen(socket.role, quint16(socket.port), receiver))
+                ErrorHelper::ShowErrorMessage(
+                    QStringLiteral("Error binding port %1: %2").arg(qint32(socket.port)).arg(*error));
+            LOG_DEBUG("{} = {}", socket.name, transport.describe(socket.role));
+        }
+        transport.openUnbound(UdpSocketRole::Confirm);
+        LOG_DEBUG("_confirmSocket = {}", transport.describe(UdpSocketRole::Confirm));
+    });
+}
+
+void SWDMacNetworkManager::didReceiveData(const QByteArray& data, const QString& host, quint16 port) {
+    const std::optional<QString> text = decodeUtf8(data);
+    LOG_INFO("receive data from [{}:{}]: {}", host, port, text.value_or(QStringLiteral("(null)")));
+    if (text && text->toLower() == u"check") {
+        bool known = false;
+        {
+            std::lock_guard lock(devicesMutex_);
+            for (const ClientInfo& client : std::as_const(connectingDeviceDic_))
+                known = known || client.ipAddress == host;
+            known = known || isAcceptingNewConnection_;
+        }
+        if (known)
+            replyMachineInfo(host);
+    } else if (text && text->startsWith(QStringLiteral("check:"))) {
+        const QString deviceId = text->section(u':', 1, 1);
+        if (isAcceptingNewConnection() || isConnectedWithDevice(deviceId))
+            replyMachineInfo(host);
+    } else if (collaborators_.executor) {
+        collaborators_.executor(text, host);
+    }
+}
+
+void SWDMacNetworkManager::replyMachineInfo(const QString& host) {
+    const auto message = machineInfoUdpMessage();
+    if (!message)
+        return;
+    collaborators_.transport->send(UdpSocketRole::Data, host, quint16(kDataPort), message->toUtf8());
+    LOG_VERBOSE("send machine info message via port {}: {}", kDataPort, *message);
+}
+
+bool SWDMacNetworkManager::isConnectedWithDevice(const QString& deviceId) const {
+    std::lock_guard lock(devicesMutex_);
+    return connectingDeviceDic_.contains(deviceId);
+}
+
+bool SWDMacNetworkManager::isAcceptingNewConnection() const {
+    std::lock_guard lock(devicesMutex_);
+    return isAcceptingNewConnection_;
+}
+
+void SWDMacNetworkManager::setConnectionAccepted(bool accepted) {
+    std::lock_guard lock(devicesMutex_);
+    isAcceptingNewConnection_ = accepted;
+}
+
+QHash<QString, ClientInfo> SWDMacNetworkManager::connectingDeviceDic() const {
+    std::lock_guard lock(devicesMutex_);
+    return connectingDeviceDic_;
+}
+
+void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
+                                                     const std::optional<QString>& fromIpAddr) {
+    {
+        std::lock_guard lock(devicesMutex_);
+        const auto existing = connectingDeviceDic_.constFind(deviceId);
+        const bool paired = existing != connectingDeviceDic_.cend();
+        if (!paired && !isAcceptingNewConnection_) {
+            LOG_INFO("Connection refuse: not accepting a machine that is not connected");
+            return;
+        }
+        const std::optional<QString> address = fromIpAddr ? fromIpAddr : (paired ? existing->ipAddress : std::nullopt);
+        connectingDeviceDic_.insert(deviceId, ClientInfo{deviceId, deviceName, address, QDateTime::currentDateTime()});
+        isAcceptingNewConnection_ = false;
+    }
+    if (fromIpAddr) {
+        collaborators_.transport->send(UdpSocketRole::Confirm, *fromIpAddr, quint16(kConnectPort), "Confirm");
+        Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
+    }
+    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, deviceName);
+}
+
+void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
+    {
+        std::lock_guard lock(devicesMutex_);
+        if (!connectingDeviceDic_.remove(deviceId))
+            return;
+        isAcceptingNewConnection_ = true;
+    }
+    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+}
+
+void SWDMacNetworkManager::disconnect() {
+    {
+        std::lock_guard lock(devicesMutex_);
+        connectingDeviceDic_.clear();
+        isAcceptingNewConnection_ = true;
+    }
+    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+}
+
+void SWDMacNetworkManager::sendLanHeartBeatToHost(const QString& host, const QString& message) {
+    collaborators_.transport->send(UdpSocketRole::Data, host, quint16(kDataPort), message.toUtf8());
+}
+
+void SWDMacNetworkManager::stopListening() {
+    LOG_INFO("stop listening");
+    collaborators_.transport->closeAll();
+}
+
+// ---- Machine-information document ------------------------------------------------------------------
+
+void SWDMacNetworkManager::getSystemInfo() {
+    const QString machineId = LocalUtils::GetMachineIndex();
+    LOG_VERBOSE("machineId = {}", machineId);
+    const QString version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString();
+    const auto host = platform::Platform::hostFacts();
+    const QString osVersion = host->operatingSystemVersionString();
+    const QString name = host->hostName().remove(u'"');
+    const QStringList ipList = LocalUtils::GetLanIpList();
+    LOG_VERBOSE("ipList = ({})", ipList.join(QStringLiteral(", ")));
+
+    const QString head = QStringLiteral(R"({"MachineName":")") + name + QStringLiteral(R"(","MachineId":")") + machineId +
+                         QStringLiteral(R"(","PcAppVersion":")") + version + QStringLiteral(R"(","OsVersion":"macOS )") +
+                         osVersion + QStringLiteral(R"(","OfficeVersion":"","IpAddressList":[)");
+    if (ipList.isEmpty()) {
+        machineInfoQrCodeMessage_.set(head + QStringLiteral("]}"));
+        return;
+    }
+    QString items;
+    for (const QString& address : ipList) {
+        if (address == u"127.0.0.1" || address.left(3) == u"169")
+            continue;
+        items += u'"' + address + QStringLiteral("\",");
+    }
+    items.chop(1);
+    const QString document = head + items + QStringLiteral("]}");
+    machineInfoQrCodeMessage_.set(document);
+    machineInfoUdpMessage_.set(document);
+}

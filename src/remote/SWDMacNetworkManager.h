@@ -1,0 +1,83 @@
+#pragma once
+
+#include "ClientInfo.h"
+#include "DatagramTransport.h"
+
+#include "core/AtomicValue.h"
+
+#include <QHash>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QTimer;
+
+// The process-wide network service through which a phone reaches this computer: the LAN endpoint of
+// discovery, pairing, heartbeat and command datagrams, the table of the paired phone and the
+// machine-information document.
+class SWDMacNetworkManager {
+public:
+    // Runs a command string from a datagram (text, sender host).
+    using CommandExecutor = std::function<void(const std::optional<QString>& command, const std::optional<QString>& fromIpAddr)>;
+
+    struct Collaborators {
+        std::shared_ptr<DatagramTransport> transport;
+        CommandExecutor executor;
+    };
+
+    // The shared instance on the real transport, made on first use (on the main thread, which then
+    // runs its machine-information timer).
+    static SWDMacNetworkManager& SharedManager();
+
+    explicit SWDMacNetworkManager(Collaborators collaborators);
+    ~SWDMacNetworkManager();
+    SWDMacNetworkManager(const SWDMacNetworkManager&) = delete;
+    SWDMacNetworkManager& operator=(const SWDMacNetworkManager&) = delete;
+
+    // Ports from the information dictionary, read once.
+    const qint64 kConnectPort;
+    const qint64 kCommandPort;
+    const qint64 kDataPort;
+    const qint64 kCheckPort;
+    const qint64 kHttpPort;
+    const qint64 kLanInfoPort;
+
+    // LAN endpoint.
+    void startUdp();
+    // One datagram from one of the listening sockets.
+    void didReceiveData(const QByteArray& data, const QString& host, quint16 port);
+    bool isConnectedWithDevice(const QString& deviceId) const;
+    void acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
+                                   const std::optional<QString>& fromIpAddr);
+    void disconnectWithDevice(const QString& deviceId);
+    void disconnect();
+    void setConnectionAccepted(bool accepted);
+    bool isAcceptingNewConnection() const;
+    void sendLanHeartBeatToHost(const QString& host, const QString& message);
+    void stopListening();
+    QHash<QString, ClientInfo> connectingDeviceDic() const;
+
+    // Machine-information document.
+    void getSystemInfo();
+    std::optional<QString> machineInfoQrCodeMessage() const { return machineInfoQrCodeMessage_.get(); }
+    std::optional<QString> machineInfoUdpMessage() const { return machineInfoUdpMessage_.get(); }
+
+private:
+    void initialNetwork();
+    void replyMachineInfo(const QString& host);
+
+    Collaborators collaborators_;
+    std::once_flag udpStarted_;
+
+    // The paired phone and the accepting flag change together under one lock, so the flag is YES
+    // exactly when the table is empty.
+    mutable std::mutex devicesMutex_;
+    QHash<QString, ClientInfo> connectingDeviceDic_;
+    bool isAcceptingNewConnection_ = true;
+
+    AtomicValue<std::optional<QString>> machineInfoQrCodeMessage_;
+    AtomicValue<std::optional<QString>> machineInfoUdpMessage_;
+    std::unique_ptr<QTimer> machineInfoTimer_;
+};
