@@ -1,0 +1,64 @@
+// A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
+// the computer and prints every datagram it gets back as "<local port> <text>", one per line.
+//   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect <n>]
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QString to;
+    quint16 port = 0;
+    QStringList listen, sends;
+    int waitMs = 3000, expect = -1;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        const QString& key = args[i];
+        const QString& value = args[i + 1];
+        if (key == u"--to")
+            to = value;
+        else if (key == u"--port")
+            port = quint16(value.toUInt());
+        else if (key == u"--listen")
+            listen = value.split(u',');
+        else if (key == u"--send")
+            sends.append(value);
+        else if (key == u"--wait")
+            waitMs = value.toInt();
+        else if (key == u"--expect")
+            expect = value.toInt();
+    }
+    std::vector<std::unique_ptr<QUdpSocket>> sockets;
+    for (const QString& p : listen) {
+        auto socket = std::make_unique<QUdpSocket>();
+        if (!socket->bind(QHostAddress::AnyIPv4, quint16(p.toUInt()))) {
+            std::fprintf(stderr, "cannot bind %s\n", qPrintable(p));
+            return 2;
+        }
+        sockets.push_back(std::move(socket));
+    }
+    QUdpSocket sender;
+    for (const QString& text : sends)
+        sender.writeDatagram(text.toUtf8(), QHostAddress(to), port);
+
+    int received = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < waitMs && (expect < 0 || received < expect)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (auto& socket : sockets) {
+            while (socket->hasPendingDatagrams()) {
+                const QNetworkDatagram d = socket->receiveDatagram();
+                std::printf("%u %s\n", unsigned(socket->localPort()), d.data().constData());
+                std::fflush(stdout);
+                ++received;
+            }
+        }
+    }
+    return 0;
+}

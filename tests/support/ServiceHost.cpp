@@ -1,0 +1,52 @@
+// Runs the network service start-up of the main window without a window, on the bundle folder given as
+// the one argument: the network service with its machine-information timer, the UDP endpoint, then the
+// presentation bridge on a background thread. SIGTERM or SIGINT stops listening and exits 0.
+#include "core/GlobalQueue.h"
+#include "core/Logger.h"
+#include "platform/Alerts.h"
+#include "platform/Bundle.h"
+#include "platform/Platform.h"
+#include "platform/TerminationSignals.h"
+#include "presentation/PowerPointHelper.h"
+#include "remote/SWDMacNetworkManager.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+// Nobody is there to press a button: alerts go to the log.
+class LoggedAlerts : public platform::Alerts {
+public:
+    int runModal(const platform::AlertRequest& request) override {
+        LOG_ERROR("alert: {}: {}", request.messageText, request.informativeText);
+        return 0;
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <bundle folder>\n", argv[0]);
+        return 2;
+    }
+    platform::Bundle::setMainBundlePath(QString::fromLocal8Bit(argv[1]));
+    platform::Platform::setAlerts(std::make_shared<LoggedAlerts>());
+    Logger::addConsoleLogger(LogLevel::Verbose);
+
+    SWDMacNetworkManager& network = SWDMacNetworkManager::SharedManager();
+    network.startUdp();
+    GlobalQueue::async([] { PowerPointHelper::SharedHelper(); });
+
+    platform::TerminationSignals::install([&network] {
+        network.stopListening();
+        QCoreApplication::exit(0);
+    });
+    LOG_INFO("service host ready");
+    return QApplication::exec();
+}

@@ -1,0 +1,110 @@
+#include "SystemTestSupport.h"
+
+#include "TestBundle.h"
+#include "platform/Bundle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QUdpSocket>
+
+namespace {
+
+quint16 freeUdpPort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
+
+QString readAll(QProcess& p) { return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()); }
+
+} // namespace
+
+PhoneNamespace::PhoneNamespace() {
+    const QString id = QString::number(QCoreApplication::applicationPid() % 100000);
+    name_ = "pcphone" + id;
+    hostLink_ = "pch" + id;
+    phoneLink_ = "pcp" + id;
+    run({"netns", "del", name_}); // a leftover of an earlier run
+    run({"link", "del", hostLink_});
+    ready_ = run({"netns", "add", name_}) && run({"link", "add", hostLink_, "type", "veth", "peer", "name", phoneLink_}) &&
+             run({"link", "set", phoneLink_, "netns", name_}) &&
+             run({"addr", "add", QString(kComputerAddress) + "/24", "dev", hostLink_}) &&
+             run({"link", "set", hostLink_, "up"}) &&
+             run({"netns", "exec", name_, "ip", "addr", "add", QString(kPhoneAddress) + "/24", "dev", phoneLink_}) &&
+             run({"netns", "exec", name_, "ip", "link", "set", phoneLink_, "up"}) &&
+             run({"netns", "exec", name_, "ip", "link", "set", "lo", "up"});
+}
+
+PhoneNamespace::~PhoneNamespace() {
+    run({"link", "del", hostLink_});
+    run({"netns", "del", name_});
+}
+
+bool PhoneNamespace::run(const QStringList& arguments) {
+    QProcess ip;
+    ip.start("ip", arguments);
+    if (!ip.waitForFinished(10000) || ip.exitStatus() != QProcess::NormalExit || ip.exitCode() != 0) {
+        if (error_.isEmpty())
+            error_ = "ip " + arguments.join(' ') + ": " + readAll(ip).trimmed();
+        return false;
+    }
+    return true;
+}
+
+QStringList PhoneNamespace::phone(const QStringList& arguments) const {
+    QProcess p;
+    p.start("ip", QStringList{"netns", "exec", name_, PC_PHONE} + arguments);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap& overrides) {
+    const platform::Bundle built(QString(PC_BUNDLES_DIR) + "/" + flavour + ".app");
+    info_ = built.infoDictionary();
+    for (const char* key : {"ConnectPort", "DataPort", "CheckPort", "CommandPort", "LanInfoPort", "HttpPort"})
+        info_.insert(key, freeUdpPort());
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        info_.insert(it.key(), it.value());
+    bundle_ = std::make_unique<TestBundle>(info_, flavour);
+    const QDir resources(built.resourcesPath());
+    for (const QString& file : resources.entryList(QDir::Files)) {
+        QFile::copy(resources.filePath(file), bundle_->resourcesPath() + "/" + file);
+    }
+}
+
+ServiceHostProcess::~ServiceHostProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(10000);
+    }
+}
+
+bool ServiceHostProcess::start() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home_.path());
+    env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
+    env.insert("XDG_CACHE_HOME", home_.path() + "/.cache");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(PC_SERVICE_HOST, {bundle_->path()});
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
+        process_.waitForReadyRead(100);
+        output_ += QString::fromUtf8(process_.readAll());
+        if (output_.contains("service host ready"))
+            return true;
+    }
+    return false;
+}
+
+int ServiceHostProcess::terminate() {
+    process_.terminate();
+    if (!process_.waitForFinished(30000))
+        return -1;
+    output_ += QString::fromUtf8(process_.readAll());
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}

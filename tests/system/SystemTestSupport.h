@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariantMap>
+
+#include <memory>
+
+class TestBundle;
+
+// A phone host of our own: a network namespace joined to this machine by a veth pair on a private test
+// subnet. Nothing leaves the machine: the phone's only link is the pair.
+class PhoneNamespace {
+public:
+    static constexpr const char* kComputerAddress = "10.213.77.1";
+    static constexpr const char* kPhoneAddress = "10.213.77.2";
+
+    PhoneNamespace();
+    ~PhoneNamespace();
+    bool ready() const { return ready_; }
+    const QString& error() const { return error_; }
+
+    // Runs the phone peer inside the namespace and gives the datagrams it received, one per line
+    // ("<local port> <text>").
+    QStringList phone(const QStringList& arguments) const;
+
+private:
+    bool run(const QStringList& arguments);
+    QString name_, hostLink_, phoneLink_;
+    bool ready_ = false;
+    QString error_;
+};
+
+// The headless service host on a copy of a built bundle with free ports of its own.
+class ServiceHostProcess {
+public:
+    // flavour: "PodiumCast", "SlideWand" or "Steerlynx"; overrides replace keys of its Info.plist.
+    ServiceHostProcess(const QString& flavour, const QVariantMap& overrides = {});
+    ~ServiceHostProcess();
+
+    bool start();
+    // SIGTERM; the exit code, or -1 when it did not end.
+    int terminate();
+    qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
+    QString output() const { return output_; }
+    TestBundle& bundle() { return *bundle_; }
+
+private:
+    std::unique_ptr<TestBundle> bundle_;
+    QVariantMap info_;
+    QTemporaryDir home_;
+    QProcess process_;
+    QString output_;
+};
