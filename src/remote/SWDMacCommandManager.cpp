@@ -31,7 +31,7 @@ std::optional<std::pair<QString, QString>> twoItems(const std::optional<QString>
 SWDMacCommandManager& SWDMacCommandManager::SharedManager() {
     static SWDMacCommandManager* shared = new SWDMacCommandManager(
         {&SWDMacNetworkManager::SharedManager(), []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); },
-         [] { /* filled by the cloud channel */ }});
+         [] { SWDMacNetworkManager::SharedManager().sendSlideInfoToClient(); }});
     return *shared;
 }
 

@@ -1,6 +1,7 @@
 #include "SWDMacNetworkManager.h"
 
 #include "AsioDatagramTransport.h"
+#include "LanInfoServer.h"
 #include "SWDMacCommandManager.h"
 
 #include "core/ErrorHelper.h"
@@ -11,7 +12,9 @@
 #include "platform/Bundle.h"
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
+#include "presentation/PowerPointHelper.h"
 
+#include <QNetworkAccessManager>
 #include <QStringDecoder>
 #include <QTimer>
 
@@ -35,7 +38,8 @@ SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
         {std::make_shared<AsioDatagramTransport>(),
          [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
              SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
-         }});
+         },
+         []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); }});
     return *shared;
 }
 
@@ -58,6 +62,7 @@ void SWDMacNetworkManager::initialNetwork() {
         connectingDeviceDic_.clear();
         isAcceptingNewConnection_ = true;
     }
+    afNetworkManager_ = std::make_unique<QNetworkAccessManager>();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();
     machineInfoTimer_->setInterval(3000);
@@ -191,6 +196,8 @@ void SWDMacNetworkManager::sendLanHeartBeatToHost(const QString& host, const QSt
 void SWDMacNetworkManager::stopListening() {
     LOG_INFO("stop listening");
     collaborators_.transport->closeAll();
+    if (webServer_)
+        webServer_->stop();
 }
 
 // ---- Machine-information document ------------------------------------------------------------------

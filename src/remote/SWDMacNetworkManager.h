@@ -12,6 +12,10 @@
 #include <mutex>
 #include <optional>
 
+class LanInfoServer;
+class PowerPointHelper;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QTimer;
 
 // The process-wide network service through which a phone reaches this computer: the LAN endpoint of
@@ -25,6 +29,8 @@ public:
     struct Collaborators {
         std::shared_ptr<DatagramTransport> transport;
         CommandExecutor executor;
+        // The presentation bridge, asked for the slide-information documents.
+        std::function<PowerPointHelper&()> presentation;
     };
 
     // The shared instance on the real transport, made on first use (on the main thread, which then
@@ -59,6 +65,26 @@ public:
     void stopListening();
     QHash<QString, ClientInfo> connectingDeviceDic() const;
 
+    // LAN HTTP server of slide information.
+    void startHttpServer();
+    std::optional<QString> currentSlideInfoString() const { return currentSlideInfoString_.get(); }
+
+    // Cloud channel (main thread).
+    static constexpr int kApiHeartBeatInterval = 5000;
+    static constexpr int kApiUploadTimeout = 5000;
+    void startSendingApiHeartBeat();
+    void sendApiHeartBeat();
+    void handleHeartBeatSuccess();
+    void handleHeartBeatFailure();
+    void startGettingCommandFromApi();
+    void sendSlideInfoToClient();
+    void postSlideInfoToApi(const QString& infoString);
+    int apiHeartBeatFailureCount() const { return apiHeartBeatFailureCount_; }
+    bool isPollingCommands() const { return task_ != nullptr; }
+    // The query text of a cloud request: names in ascending order, each name and value percent-encoded
+    // leaving only letters, digits, "-._~", "/" and "?".
+    static QByteArray encodeQuery(const QList<std::pair<QString, QString>>& parameters);
+
     // Machine-information document.
     void getSystemInfo();
     std::optional<QString> machineInfoQrCodeMessage() const { return machineInfoQrCodeMessage_.get(); }
@@ -80,4 +106,13 @@ private:
     AtomicValue<std::optional<QString>> machineInfoQrCodeMessage_;
     AtomicValue<std::optional<QString>> machineInfoUdpMessage_;
     std::unique_ptr<QTimer> machineInfoTimer_;
+
+    AtomicValue<std::optional<QString>> currentSlideInfoString_;
+    std::unique_ptr<LanInfoServer> webServer_;
+
+    // The cloud channel lives on the main thread: only it touches these.
+    std::unique_ptr<QNetworkAccessManager> afNetworkManager_;
+    std::unique_ptr<QTimer> apiHeartBeatTimer_;
+    int apiHeartBeatFailureCount_ = 0;
+    QNetworkReply* task_ = nullptr;
 };

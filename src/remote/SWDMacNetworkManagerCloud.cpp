@@ -1,0 +1,198 @@
+// The network service's HTTP sides: the LAN server of slide information and the cloud channel
+// (heartbeat, command long-poll, slide-information upload).
+#include "SWDMacNetworkManager.h"
+
+#include "LanInfoServer.h"
+
+#include "core/GlobalQueue.h"
+#include "core/LocalUtils.h"
+#include "core/Logger.h"
+#include "core/NotificationCenter.h"
+#include "core/PListHelper.h"
+#include "core/StringHelper.h"
+#include "core/ThreadHelper.h"
+#include "platform/HostFacts.h"
+#include "platform/Platform.h"
+#include "presentation/PowerPointHelper.h"
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+const QString kApiConnectionStatusChanged = QStringLiteral("kApiConnectionStatusChanged");
+// What the HTTP stack waits for a heartbeat or a poll when the request sets no time-out of its own.
+constexpr int kDefaultRequestTimeout = 60000;
+
+QString apiRoot() { return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString(); }
+
+QUrl apiUrl(const QString& path, const QList<std::pair<QString, QString>>& parameters = {}) {
+    QByteArray url = (apiRoot() + path).toUtf8();
+    if (!parameters.isEmpty())
+        url += '?' + SWDMacNetworkManager::encodeQuery(parameters);
+    return QUrl::fromEncoded(url, QUrl::TolerantMode);
+}
+
+std::optional<QString> utf8Text(const QByteArray& body) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+bool succeeded(QNetworkReply* reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+}
+
+QString withoutBlanks(QString text) { return text.remove(u' '); }
+
+} // namespace
+
+// ---- LAN HTTP server -------------------------------------------------------------------------------
+
+void SWDMacNetworkManager::startHttpServer() {
+    LOG_DEBUG("startHttpServer");
+    webServer_ = std::make_unique<LanInfoServer>([this] {
+        if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
+            currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
+        return currentSlideInfoString().value_or(QString()).toUtf8();
+    });
+    webServer_->start(quint16(kLanInfoPort));
+}
+
+// ---- Cloud channel ---------------------------------------------------------------------------------
+
+QByteArray SWDMacNetworkManager::encodeQuery(const QList<std::pair<QString, QString>>& parameters) {
+    auto sorted = parameters;
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QByteArrayList pairs;
+    for (const auto& [name, value] : sorted)
+        pairs.append(QUrl::toPercentEncoding(name, "/?") + '=' + QUrl::toPercentEncoding(value, "/?"));
+    return pairs.join('&');
+}
+
+void SWDMacNetworkManager::startSendingApiHeartBeat() {
+    LOG_DEBUG("startSendingApiHeartBeat");
+    apiHeartBeatTimer_ = std::make_unique<QTimer>();
+    apiHeartBeatTimer_->setInterval(kApiHeartBeatInterval);
+    QObject::connect(apiHeartBeatTimer_.get(), &QTimer::timeout, [this] { sendApiHeartBeat(); });
+    apiHeartBeatTimer_->start();
+    sendApiHeartBeat();
+}
+
+void SWDMacNetworkManager::sendApiHeartBeat() {
+    const auto host = platform::Platform::hostFacts();
+    QNetworkRequest request(apiUrl(QStringLiteral("/api/heartBeat"),
+                                   {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
+                                    {QStringLiteral("osVersion"), withoutBlanks(host->operatingSystemVersionString())},
+                                    {QStringLiteral("appVersion"),
+                                     withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
+    request.setTransferTimeout(kDefaultRequestTimeout);
+    QNetworkReply* reply = afNetworkManager_->get(request);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
+        reply->deleteLater();
+        const auto body = succeeded(reply) ? utf8Text(reply->readAll()) : std::nullopt;
+        if (body && body->toLower().contains(QStringLiteral("heartbeat|ok")))
+            handleHeartBeatSuccess();
+        else
+            handleHeartBeatFailure();
+    });
+}
+
+void SWDMacNetworkManager::handleHeartBeatSuccess() {
+    if (apiHeartBeatFailureCount_ != 0) {
+        LOG_INFO("api: heartbeat back to normal");
+        apiHeartBeatFailureCount_ = 0;
+    } else {
+        LOG_VERBOSE("api: send api heartbeat succeed");
+    }
+    if (!task_)
+        startGettingCommandFromApi();
+    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, true);
+}
+
+void SWDMacNetworkManager::handleHeartBeatFailure() {
+    ++apiHeartBeatFailureCount_;
+    LOG_ERROR("api:send api heartbeat failed. failureCount = {}", apiHeartBeatFailureCount_);
+    LOG_INFO("api:Disconnected from server, pause getting command From Api");
+    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, false);
+    if (QNetworkReply* poll = std::exchange(task_, nullptr))
+        poll->abort();
+}
+
+void SWDMacNetworkManager::startGettingCommandFromApi() {
+    LOG_INFO("api:startGettingCommandFromApi");
+    const QString machineId = LocalUtils::GetMachineIndex();
+    QNetworkRequest request(apiUrl(QStringLiteral("/api/Command"), {{QStringLiteral("id"), machineId}}));
+    request.setTransferTimeout(kDefaultRequestTimeout);
+    if (task_)
+        return;
+    LOG_INFO("api:Getting command from api");
+    QNetworkReply* reply = afNetworkManager_->get(request);
+    task_ = reply;
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, machineId] {
+        reply->deleteLater();
+        if (task_ == reply)
+            task_ = nullptr;
+        if (succeeded(reply)) {
+            const QByteArray body = reply->readAll();
+            LOG_VERBOSE("api: get success:{}", body);
+            QString command = utf8Text(body).value_or(QString());
+            qsizetype begin = 0, end = command.size();
+            while (begin < end && command[begin] == u'"')
+                ++begin;
+            while (end > begin && command[end - 1] == u'"')
+                --end;
+            command = command.mid(begin, end - begin);
+            LOG_INFO("api: get command: [{}] from machine id: [{}]", command, machineId);
+            if (collaborators_.executor)
+                collaborators_.executor(command, std::nullopt);
+            startGettingCommandFromApi();
+        } else if (apiHeartBeatFailureCount_ < 1) {
+            LOG_VERBOSE("api: get command timeout. start getting command again right away.");
+            startGettingCommandFromApi();
+        } else {
+            LOG_ERROR("api: get command failure:{}", reply->errorString());
+        }
+    });
+}
+
+void SWDMacNetworkManager::sendSlideInfoToClient() {
+    LOG_DEBUG("start sendSlideInfoToClient");
+    GlobalQueue::async([this] {
+        PowerPointHelper& presentation = collaborators_.presentation();
+        presentation.refresh();
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        currentSlideInfoString_.set(presentation.getSlideInfoString(false, now));
+        const QString infoString = presentation.getSlideInfoString(true, now);
+        LOG_VERBOSE("api: infoString = {}", infoString);
+        // The request is made on the main thread, where the HTTP client lives.
+        ThreadHelper::RunOnMainThread([this, &infoString] { postSlideInfoToApi(infoString); });
+    });
+}
+
+void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
+    const QUrl url = apiUrl(QStringLiteral("/api/Info"));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kApiUploadTimeout);
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Accept", "application/json");
+    QNetworkReply* reply = afNetworkManager_->post(request, infoString.toUtf8());
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, url] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (!succeeded(reply))
+            LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}", url.toString(), status, reply->errorString());
+        else
+            LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}", url.toString(), status, reply->readAll());
+    });
+}
