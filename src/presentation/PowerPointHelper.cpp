@@ -257,7 +257,7 @@ QSizeF PowerPointHelper::getPptSize() {
     const auto height = runAppleScript(QStringLiteral("getPptHeight"));
     if (!width || !height) {
         LOG_ERROR("Error getting size of ppt");
-        return {};
+        return QSizeF(0, 0);
     }
     const auto asFloat = [](const platform::ScriptDescriptor& d) {
         return float(Coercion::doubleValue(d.stringValue().value_or(QString())));
@@ -266,7 +266,7 @@ QSizeF PowerPointHelper::getPptSize() {
     const float h = asFloat(*height);
     if (w == 0 || h == 0) {
         LOG_ERROR("Error: size of ppt is 0");
-        return {};
+        return QSizeF(0, 0);
     }
     LOG_DEBUG("getPptSize : ({:f},{:f})", w, h);
     return QSizeF(w, h);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InfoDTO.h"
+
 #include "core/AtomicValue.h"
 #include "platform/ScriptRunner.h"
 
@@ -15,6 +17,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+class Image;
 
 namespace platform {
 class CommandRunner;
@@ -65,10 +69,22 @@ public:
     bool startPlaying();
     qint32 getCurrentSlideIndex();
     qint32 getTotalSlideCount();
+    // The slide size in points; the zero size when it cannot be read.
     QSizeF getPptSize();
     bool isLastSlide();
     void getSlideNotes();
     void getSlideNote(const QString& word);
+
+    // Slide-information document.
+    static constexpr int kLanThumbWidth = 800;
+    static constexpr int kApiThumbWidth = 300;
+    // The document of the cloud kind (isApi) or the LAN kind; createTime in seconds since 1970, 0 for
+    // now. "" when no presentation is open or its slide size is unknown.
+    QString getSlideInfoString(bool isApi, double createTime);
+    void getSlideImg();
+    // Base64 of a JPEG of the image resized to width x height at the quality (0 to 1); nothing for no image.
+    static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image, float width,
+                                                                 float height, float quality);
 
     // PDF export cache.
     void generatePdfFromFile(const QString& path);
@@ -92,10 +108,12 @@ public:
     std::optional<QString> alternateSlideNote() const { return alternateSlideNote_.get(); }
     std::optional<QString> activePptPath() const { return activePptPath_.get(); }
     std::optional<QString> activeKeynotePath() const { return activeKeynotePath_.get(); }
-    QImage currentSlideImage() const { return currentSlideImage_.get(); }
-    QImage nextSlideImage() const { return nextSlideImage_.get(); }
-    void setCurrentSlideImage(QImage image) { currentSlideImage_.set(std::move(image)); }
-    void setNextSlideImage(QImage image) { nextSlideImage_.set(std::move(image)); }
+    std::shared_ptr<Image> currentSlideImage() const { return currentSlideImage_.get(); }
+    std::shared_ptr<Image> nextSlideImage() const { return nextSlideImage_.get(); }
+    std::shared_ptr<const InfoDTO> currentApiInfo() const { return currentApiInfo_.get(); }
+    std::shared_ptr<const InfoDTO> currentLanInfo() const { return currentLanInfo_.get(); }
+    std::optional<QString> currentApiInfoString() const { return currentApiInfoString_.get(); }
+    std::optional<QString> currentLanInfoString() const { return currentLanInfoString_.get(); }
     bool isGeneratingPdf() const { return isGeneratingPdf_; }
     bool isAllowRefreshing() const { return isAllowRefreshing_; }
     bool isAllowGeneratePDF() const { return isAllowGeneratePDF_; }
@@ -117,10 +135,14 @@ private:
     AtomicValue<std::optional<QString>> currentSlideNote_;
     AtomicValue<std::optional<QString>> nextSlideNote_;
     AtomicValue<std::optional<QString>> alternateSlideNote_;
-    AtomicValue<QImage> nextSlideImage_;
-    AtomicValue<QImage> currentSlideImage_;
+    AtomicValue<std::shared_ptr<Image>> nextSlideImage_;
+    AtomicValue<std::shared_ptr<Image>> currentSlideImage_;
     AtomicValue<std::optional<QString>> activePptPath_;
     AtomicValue<std::optional<QString>> activeKeynotePath_;
+    AtomicValue<std::shared_ptr<const InfoDTO>> currentApiInfo_;
+    AtomicValue<std::shared_ptr<const InfoDTO>> currentLanInfo_;
+    AtomicValue<std::optional<QString>> currentApiInfoString_;
+    AtomicValue<std::optional<QString>> currentLanInfoString_;
     std::atomic<bool> isGeneratingPdf_{false};
     std::atomic<bool> isAllowRefreshing_{false};
     std::atomic<bool> isAllowGeneratePDF_{true};

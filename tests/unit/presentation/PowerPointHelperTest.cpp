@@ -228,17 +228,17 @@ TEST_F(PowerPointHelperTest, KeynoteQueriesAndPlayingTest) {
 
 TEST_F(PowerPointHelperTest, SlideSize) {
     const auto helper = start();
-    EXPECT_EQ(helper->getPptSize(), QSizeF()); // no results
+    EXPECT_EQ(helper->getPptSize(), QSizeF(0, 0)); // no results
     scripts->answerText("getPptWidth", " 960.5");
     scripts->answerText("getPptHeight", "540");
     EXPECT_EQ(helper->getPptSize(), QSizeF(960.5, 540));
     for (const char* bad : {"0", "wide", ""}) {
         scripts->answerText("getPptWidth", bad);
-        EXPECT_EQ(helper->getPptSize(), QSizeF()) << bad;
+        EXPECT_EQ(helper->getPptSize(), QSizeF(0, 0)) << bad;
     }
     scripts->answerText("getPptWidth", "720");
     scripts->answer("getPptHeight", {});
-    EXPECT_EQ(helper->getPptSize(), QSizeF());
+    EXPECT_EQ(helper->getPptSize(), QSizeF(0, 0));
     EXPECT_EQ(scripts->runs().count("getPptHeight"), 6); // both scripts always run
 }
 

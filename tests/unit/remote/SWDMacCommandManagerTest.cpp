@@ -41,7 +41,7 @@ protected:
     TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}, {"DataPort", 51302}, {"ConnectPort", 51301}}};
     QTemporaryDir cache;
     std::shared_ptr<FakeDatagramTransport> transport = std::make_shared<FakeDatagramTransport>();
-    SWDMacNetworkManager network{{transport, {}}};
+    SWDMacNetworkManager network{{transport, {}, {}}};
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
     std::shared_ptr<PowerPointHelper> presentation =
         PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});

@@ -107,7 +107,7 @@ TEST_F(NetworkTest, DocumentWithOnlyFilteredOrNoAddresses) {
     EXPECT_EQ(network->machineInfoUdpMessage(), withAddress);
 
     // Before any build found an address, discovery has nothing to send.
-    const auto fresh = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}});
+    const auto fresh = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}, {}});
     EXPECT_FALSE(fresh->machineInfoUdpMessage());
     fresh->startUdp();
     transport->deliver(UdpSocketRole::Check, "check", "192.168.1.9");

@@ -1,0 +1,145 @@
+// The slide-information document of the bridge: notes, thumbnails of the current and next slide and the
+// machine's identity, in the LAN kind (large thumbnails) and the cloud kind (small ones).
+#include "PDFHelper.h"
+#include "PowerPointHelper.h"
+
+#include "core/Image.h"
+#include "core/LocalUtils.h"
+#include "core/Logger.h"
+#include "core/PListHelper.h"
+#include "platform/HostFacts.h"
+#include "platform/Platform.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QUuid>
+
+namespace {
+
+QString nowText() { return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")); }
+
+QString orNull(const std::optional<QString>& value) { return value.value_or(QStringLiteral("(null)")); }
+
+double secondsOf(const QElapsedTimer& timer) { return timer.isValid() ? double(timer.nsecsElapsed()) / 1e9 : -1.0; }
+
+} // namespace
+
+std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const std::shared_ptr<Image>& image, float width,
+                                                                        float height, float quality) {
+    if (!image)
+        return std::nullopt;
+    // Resize a copy that shares the bitmap: the cached page keeps its own size, so two builds at once
+    // never change one image under each other.
+    Image copy(image->bitmap(), image->size());
+    const auto resized = copy.resizeImageToNewSize(QSizeF(width, height));
+    if (!resized)
+        return std::nullopt;
+    QBuffer jpeg;
+    jpeg.open(QIODevice::WriteOnly);
+    QImageWriter writer(&jpeg, "jpg");
+    writer.setQuality(qRound(quality * 100));
+    if (!writer.write(resized->bitmap().convertToFormat(QImage::Format_RGB32)))
+        return std::nullopt;
+    return QString::fromLatin1(jpeg.data().toBase64());
+}
+
+void PowerPointHelper::getSlideImg() {
+    LOG_DEBUG("Start getSlideImg");
+    const qint32 cur = getCurrentSlideIndex();
+    if (cur == 0)
+        return;
+    const qint32 total = getTotalSlideCount();
+    const qint32 next = cur != total ? cur + 1 : cur;
+    nextSlideImage_.set(nullptr);
+    currentSlideImage_.set(nullptr);
+    const auto pdf = activePdfPath();
+    if (!pdf || !QFileInfo::exists(*pdf)) {
+        LOG_DEBUG("Invalid activePdfPath. Stop getSlideImg");
+        return;
+    }
+    if (!isPptOpen() && !isKeynoteOpen()) {
+        LOG_DEBUG("Neither Powerpoint nor Keynote is opened. Stop getSlideImg");
+        return;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    nextSlideImage_.set(PDFHelper::GetImageOfPdfFile(pdf, next));
+    const double nextTime = secondsOf(timer);
+    timer.restart();
+    currentSlideImage_.set(PDFHelper::GetImageOfPdfFile(pdf, cur));
+    LOG_DEBUG("getNextSlideImageTime = {:f}, getCurrentSlideImageTime = {:f}", nextTime, secondsOf(timer));
+}
+
+QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
+    LOG_INFO("start getSlideInfoString, isApi = {}, createTime = {}", int(isApi), nowText());
+    if (createTime == 0.0)
+        createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    if (!isPptOpen() && !isKeynoteOpen())
+        return QString("");
+
+    QElapsedTimer timer;
+    timer.start();
+    getSlideNotes();
+    const double notesTime = secondsOf(timer);
+    timer.restart();
+    getSlideImg();
+    LOG_DEBUG("getSlideNotesTime = {:f}, getSlideImgTime = {:f}", notesTime, secondsOf(timer));
+
+    QSizeF size(0, 0);
+    if (isPptOpen())
+        size = getPptSize();
+    else if (isKeynoteOpen() && nextSlideImage())
+        size = nextSlideImage()->size();
+    if (size.width() <= 0 || size.height() <= 0)
+        return QString("");
+
+    const int width = isApi ? kApiThumbWidth : kLanThumbWidth;
+    const float height = float(double(width) * size.height() / size.width());
+    const float quality = isApi ? 0.4f : 0.8f;
+    const auto nextThumb = base64StringConvertedFromImage(nextSlideImage(), float(width), height, quality);
+    const auto currentThumb = base64StringConvertedFromImage(currentSlideImage(), float(width), height, quality);
+
+    const QString machineId = LocalUtils::GetMachineIndex();
+    const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
+    const QString osVersion = platform::Platform::hostFacts()->operatingSystemVersionString();
+    const QVariant version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"));
+
+    auto record = std::make_shared<const InfoDTO>(currentSlideNote(), nextSlideNote(), alternateSlideNote(),
+                                                  currentThumb, nextThumb);
+    auto& storedInfo = isApi ? currentApiInfo_ : currentLanInfo_;
+    auto& storedString = isApi ? currentApiInfoString_ : currentLanInfoString_;
+    const auto stored = storedInfo.get();
+    if (stored && stored->isEqual(*record)) {
+        if (const auto same = storedString.get())
+            return *same;
+    } else {
+        storedInfo.set(record);
+    }
+
+    const QString separator = u',' + QString(27, u' ');
+    const auto member = [](const char* key, const QString& value) -> QString {
+        return u'"' + QLatin1String(key) + QStringLiteral("\":\"") + value + u'"';
+    };
+    const QStringList members{
+        member("Id", machineId),
+        member("InfoId", infoId),
+        member("CreatedTimeInterval", QString::asprintf("%f", createTime)),
+        member("Note", orNull(record->Note)),
+        member("NextNote", orNull(record->NextNote)),
+        member("AlternateNote", orNull(record->AlternateNote)),
+        member("CurrentThumb", orNull(currentThumb)),
+        member("NextThumb", orNull(nextThumb)),
+        member("PcAppVersion", version.isValid() ? version.toString() : QStringLiteral("(null)")),
+        member("OsVersion", QStringLiteral("macOS ") + osVersion),
+        member("OfficeVersion", QString("")),
+        member("InstalledSoftwares", LocalUtils::InstalledSoftwareString()),
+        member("RunningProcesses", QString("")),
+    };
+    const QString document = u'{' + members.join(separator) + u'}';
+    LOG_INFO("Finished create slide info string at {}", nowText());
+    storedString.set(document);
+    return document;
+}
