@@ -45,7 +45,8 @@ protected:
             transport, [this](const std::optional<QString>& text, const std::optional<QString>& host) {
                 std::lock_guard lock(mutex);
                 executed.push_back({text, host});
-            }});
+            },
+            {}});
     }
     std::vector<QString> statusPosts() {
         std::lock_guard lock(mutex);
