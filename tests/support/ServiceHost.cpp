@@ -1,6 +1,6 @@
 // Runs the network service start-up of the main window without a window, on the bundle folder given as
-// the one argument: the network service with its machine-information timer, the UDP endpoint, then the
-// presentation bridge on a background thread. SIGTERM or SIGINT stops listening and exits 0.
+// the one argument: the network service with its machine-information timer, the UDP endpoint, the LAN
+// slide-information server and the cloud heartbeat, then the presentation bridge on a background thread. SIGTERM or SIGINT stops listening and exits 0.
 #include "core/GlobalQueue.h"
 #include "core/Logger.h"
 #include "platform/Alerts.h"
@@ -41,6 +41,8 @@ int main(int argc, char* argv[]) {
 
     SWDMacNetworkManager& network = SWDMacNetworkManager::SharedManager();
     network.startUdp();
+    network.startHttpServer();
+    network.startSendingApiHeartBeat();
     GlobalQueue::async([] { PowerPointHelper::SharedHelper(); });
 
     platform::TerminationSignals::install([&network] {
