@@ -122,6 +122,8 @@ TEST_F(PowerPointHelperTest, StartUpReadsTheCacheFolderAndChoosesTheExportSwitch
 
 TEST_F(PowerPointHelperTest, OpenDocumentTestsReadNoPathsAndMissingResults) {
     const auto helper = start();
+    // A running export would make the later passes do nothing.
+    helper->setIsAllowGeneratePDF(false);
     scripts->answerText("isPptOpenOrNot", "no \n\t");
     scripts->answerText("isKeynoteOpenOrNot", "/Users/me/Deck.key  ");
     helper->refresh();
@@ -141,11 +143,11 @@ TEST_F(PowerPointHelperTest, OpenDocumentTestsReadNoPathsAndMissingResults) {
 
 TEST_F(PowerPointHelperTest, PowerPointWinsAndKeynoteIsNotAskedThen) {
     const auto helper = start();
+    helper->setIsAllowGeneratePDF(false);
     scripts->answerText("isKeynoteOpenOrNot", "/k.key");
     helper->refresh();
     ASSERT_TRUE(helper->isKeynoteOpen());
     scripts->answerText("isPptOpenOrNot", "/p.pptx");
-    helper->setIsAllowGeneratePDF(false);
     scripts->clearRuns();
     helper->refresh();
     helper->refresh();
