@@ -412,3 +412,20 @@ TEST_F(BridgeProcessTest, DocumentPathsNameTheirCacheFilesWhateverTheirCharacter
     EXPECT_FALSE(QFile::exists(web));
     EXPECT_EQ(QDir(fake.cacheFolder()).entryList(QDir::Files).size(), names.size());
 }
+
+TEST_F(BridgeProcessTest, LettingGoOfTheBridgeDuringAPassThatFindsADocumentEndsThePollCleanly) {
+    // No source PDF: every export fails at once, so no export task keeps the bridge alive for long.
+    fake.openPpt(document(QStringLiteral("deck.pptx")));
+    fake.setDelay(2, QStringLiteral("isPptOpenOrNot"));
+    auto helper =
+        PowerPointHelper::create({std::make_shared<platform::ProcessScriptRunner>(bundle.resourcesPath()),
+                                  commands, QStringLiteral("com.brisvane.PodiumCastForMac"), 0.2});
+    // The first pass has found the document and its export has ended; the second pass waits inside
+    // its open-document test while the last owner lets go of the bridge.
+    ASSERT_TRUE(waitUntil([&] { return finishedExports() >= 1 && helper.use_count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return fake.runCount(QStringLiteral("isPptOpenOrNot")) >= 2; }));
+    const std::weak_ptr<PowerPointHelper> alive = helper;
+    // Joins the poll, whose pass then finds the document open while the instance is going away.
+    helper.reset();
+    EXPECT_TRUE(waitUntil([&] { return alive.expired(); }));
+}
