@@ -13,6 +13,25 @@ set(PC_FLAVOURS
 file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/* ${CMAKE_SOURCE_DIR}/resources/images/*)
 file(GLOB PC_TRANSLATION_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/translations/*)
 
+# The compiled scripts that read or drive an open presentation. No presentation application runs on
+# Linux, so they all fail alike: each is made from one template and joins the scripts of
+# resources/Scripts/ in Resources.
+set(PC_DOCUMENT_SCRIPTS
+    isPptPlayingOrNot isKeynotePlayingOrNot playPpt playKeynote
+    getPptCurrentSlideIndex getPptCurrentSlideNumber getKeynoteCurrentSlideNumber
+    getPptTotalSlideCount getKeynoteTotalSlideCount getPptWidth getPptHeight
+    getPptCurrentSlideNote getPptNextSlideNote getPptAlternateSlideNote
+    getPptCurrentPageNote getPptNextPageNote getPptAlternatePageNote
+    getKeynoteCurrentSlideNote getKeynoteNextSlideNote getKeynoteAlternateSlideNote
+    ppt2Pdf keynote2Pdf)
+foreach(SCRIPT_NAME IN LISTS PC_DOCUMENT_SCRIPTS)
+    set(script ${CMAKE_BINARY_DIR}/scripts/${SCRIPT_NAME}.scpt)
+    configure_file(${CMAKE_SOURCE_DIR}/resources/script-templates/noDocument.scpt.in ${script} @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+    list(APPEND PC_RESOURCE_FILES ${script})
+endforeach()
+
 set(PC_BUNDLE_OUTPUTS)
 foreach(flavour IN LISTS PC_FLAVOURS)
     string(REPLACE "|" ";" fields "${flavour}")

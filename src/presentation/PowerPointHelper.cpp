@@ -350,7 +350,13 @@ void PowerPointHelper::generatePdf(const QString& fileName) {
         kind = kStatusKeynote;
     else
         return;
-    GlobalQueue::async([self = shared_from_this(), kind] { self->runExportTask(kind); });
+    // The poll holds no owner of the instance: when the last owner lets go during a pass (instances
+    // made for tests go away, the process-wide one never does), the instance is already being
+    // destroyed, waiting for this pass to end, and there is nothing left to export for.
+    auto self = weak_from_this().lock();
+    if (!self)
+        return;
+    GlobalQueue::async([self = std::move(self), kind] { self->runExportTask(kind); });
 }
 
 void PowerPointHelper::runExportTask(int kind) {

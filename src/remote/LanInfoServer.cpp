@@ -5,9 +5,69 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <vector>
 #include <chrono>
 #include <mutex>
 #include <thread>
+
+namespace {
+
+// Serves each connection on a thread of its own, starting threads as connections arrive, up to a bound;
+// past it connections wait for a free thread. A client that connects and sends nothing holds one thread
+// until the read time-out, never the whole server.
+class ConnectionPool : public httplib::TaskQueue {
+public:
+    explicit ConnectionPool(size_t maxThreads) : maxThreads_(maxThreads) {}
+
+    void enqueue(std::function<void()> job) override {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+        if (jobs_.size() <= idle_)
+            wake_.notify_one();
+        else if (threads_.size() < maxThreads_)
+            threads_.emplace_back([this] { serve(); });
+    }
+
+    // Runs what is queued (each job closes its connection), then ends the threads.
+    void shutdown() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_)
+            t.join();
+    }
+
+private:
+    void serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ++idle_;
+            wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
+            --idle_;
+            if (jobs_.empty())
+                return;
+            auto job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    const size_t maxThreads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<std::thread> threads_;
+    size_t idle_ = 0;
+    bool stopping_ = false;
+};
+
+} // namespace
 
 struct LanInfoServer::Impl {
     Handler handler;
@@ -19,7 +79,7 @@ struct LanInfoServer::Impl {
 LanInfoServer::LanInfoServer(Handler handler) : impl_(std::make_unique<Impl>()) {
     impl_->handler = std::move(handler);
     auto& server = impl_->server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    server.new_task_queue = [] { return new ConnectionPool(kMaxThreads); };
     server.set_read_timeout(kTimeoutSeconds, 0);
     server.set_write_timeout(kTimeoutSeconds, 0);
     server.set_keep_alive_timeout(kTimeoutSeconds);

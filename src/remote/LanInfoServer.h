@@ -7,13 +7,13 @@
 
 // The LAN HTTP server of slide information: every GET (and HEAD) on any path and query answers 200,
 // "text/json", with the body the handler gives. Slow and idle clients are cut off by read and write
-// timeouts, and a bounded pool of threads serves the connections.
+// timeouts, and a bounded pool of threads, grown as connections arrive, serves them.
 class LanInfoServer {
 public:
     using Handler = std::function<QByteArray()>;
 
-    static constexpr int kThreads = 8;
-    static constexpr int kTimeoutSeconds = 3;
+    static constexpr size_t kMaxThreads = 64;
+    static constexpr int kTimeoutSeconds = 2;
 
     explicit LanInfoServer(Handler handler);
     ~LanInfoServer();
