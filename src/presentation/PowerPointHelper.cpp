@@ -54,15 +54,15 @@ std::shared_ptr<PowerPointHelper> PowerPointHelper::create(Collaborators collabo
 
 PowerPointHelper& PowerPointHelper::SharedHelper() {
     // Made once, on whichever thread asks first, and kept for the life of the process.
-    static PowerPointHelper* shared = [] {
+    static const auto* shared = [] {
         const auto bundle = platform::Bundle::main();
         Collaborators c;
         c.scripts = std::make_shared<platform::ProcessScriptRunner>(bundle->resourcesPath());
         c.commands = platform::Platform::commandRunner();
         c.bundleIdentifier = bundle->bundleIdentifier();
         return new std::shared_ptr<PowerPointHelper>(create(std::move(c)));
-    }()->get();
-    return *shared;
+    }();
+    return **shared;
 }
 
 PowerPointHelper::PowerPointHelper(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}

@@ -52,6 +52,6 @@ TEST_F(LanSystemTest, DiscoveryPairingHeartbeatAndStop) {
     EXPECT_TRUE(phone(host.port("CheckPort"), {"check:B"}, 1, 1500).isEmpty());
     EXPECT_EQ(phone(host.port("CheckPort"), {"check:A"}, 1).size(), 1);
 
-    EXPECT_EQ(host.terminate(), 0);
+    EXPECT_EQ(host.terminate(), 0) << host.output().toStdString();
     EXPECT_TRUE(host.output().contains("stop listening"));
 }
