@@ -2,6 +2,7 @@
 // user defaults and the log folder of a test never touch the real ones, and a Qt application object.
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -13,5 +14,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // Let Qt's pool threads (image scaling uses them) end now rather than while the process exits.
+    QThreadPool::globalInstance()->waitForDone();
+    return result;
 }
