@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times pdftoppm (poppler) on the slide that bench_pdf renders, as a yardstick for its figures:
 #   render     the page at half its size in points (what the page cache keeps), written as PPM;
-#   thumbnail  the page as an 800-wide JPEG at quality 80 (the LAN thumbnail), rendered at that width.
+#   thumbnail  the page as an 800-wide JPEG at quality 80 (the LAN thumbnail), rendered at that width;
+#   start-up   the page at 1 x 1 pixel: roughly what starting pdftoppm and opening the file cost.
 # Each run includes starting the process and writing the file. Uses hyperfine when installed, else a loop.
 #   tests/bench/pdftoppm-baseline.sh [build dir] [runs]
 set -euo pipefail
@@ -21,12 +22,13 @@ halfH=$(awk -v h="$height" 'BEGIN { printf "%d", h / 2 + 0.5 }')
 thumbH=$(awk -v w="$width" -v h="$height" 'BEGIN { printf "%d", 800 * h / w + 0.5 }')
 
 render="pdftoppm -f 1 -l 1 -singlefile -scale-to-x $halfW -scale-to-y $halfH $work/slide.pdf $work/page"
+startup="pdftoppm -f 1 -l 1 -singlefile -scale-to-x 1 -scale-to-y 1 $work/slide.pdf $work/dot"
 thumbnail="pdftoppm -f 1 -l 1 -singlefile -scale-to-x 800 -scale-to-y $thumbH -jpeg -jpegopt quality=80 $work/slide.pdf $work/thumb"
 echo "page ${width} x ${height} pt; render ${halfW} x ${halfH} px; thumbnail 800 x ${thumbH} px"
 
 if command -v hyperfine >/dev/null; then
     hyperfine --shell=none --warmup 3 --runs "$runs" -n "render ${halfW}x${halfH}" "$render" \
-        -n "thumbnail 800x${thumbH} jpeg q80" "$thumbnail"
+        -n "thumbnail 800x${thumbH} jpeg q80" "$thumbnail" -n "start-up (1x1)" "$startup"
 else
     time_ms() {
         local cmd=$1 start end
@@ -38,5 +40,6 @@ else
     }
     echo "render ${halfW}x${halfH}: $(time_ms "$render") mean of $runs"
     echo "thumbnail 800x${thumbH} jpeg q80: $(time_ms "$thumbnail") mean of $runs"
+    echo "start-up (1x1): $(time_ms "$startup") mean of $runs"
 fi
 ls -l "$work"/page.ppm "$work"/thumb.jpg | awk '{ print $5, $9 }'
