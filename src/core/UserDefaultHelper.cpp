@@ -1,8 +1,12 @@
 #include "UserDefaultHelper.h"
 
 #include "Coercion.h"
+#include "Logger.h"
 #include "PListHelper.h"
+#include "SilentModeApp.h"
 #include "UserDefaults.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -18,6 +22,11 @@ const QString kIsNotFirstLaunch = QStringLiteral("isNotFirstLaunch");
 const QString kIsAllowStayAfterHotkeyUp = QStringLiteral("IsAllowStayAfterHotkeyUp");
 const QString kBannedKeys = QStringLiteral("BannedKeys");
 const QString kCurrentLanguage = QStringLiteral("CurrentLanguage");
+const QString kSlientModeApps = QStringLiteral("SlientModeApps");
+
+QString quickPanelKey(const QString& panelName) {
+    return QStringLiteral("TapdeckPanel:") + panelName;
+}
 
 void writeText(const QString& key, const std::optional<QString>& text) {
     UserDefaults::write(key, text ? QVariant(*text) : QVariant());
@@ -81,6 +90,18 @@ void UserDefaultHelper::SaveIsStoppedShowingWelcome(bool stopped) {
 std::optional<QString> UserDefaultHelper::DebugInfo() { return stringForKey(kDebugInfo); }
 void UserDefaultHelper::SaveDebugInfo(const std::optional<QString>& info) { writeText(kDebugInfo, info); }
 
+std::optional<TapdeckPanel> UserDefaultHelper::GetQuickPanelByName(const QString& panelName) {
+    QString error;
+    auto panel = TapdeckPanel::initWithString(stringForKey(quickPanelKey(panelName)), &error);
+    if (!panel)
+        LOG_ERROR("Failed to get Panel by name {}: {}", panelName, error);
+    return panel;
+}
+
+void UserDefaultHelper::SaveQuickPanel(const TapdeckPanel& panel) {
+    writeText(quickPanelKey(panel.panelName), panel.toJSONString());
+}
+
 qint64 UserDefaultHelper::LastLaunchedVersion() { return integerForKey(kLastLaunchedVersion); }
 void UserDefaultHelper::SaveLastLaunchedVersion() {
     UserDefaults::write(kLastLaunchedVersion,
@@ -123,6 +144,50 @@ bool UserDefaultHelper::RemoveBannedKey(const QString& keyName) {
 
 void UserDefaultHelper::SaveBannedKeys(const std::optional<QStringList>& keys) {
     UserDefaults::write(kBannedKeys, keys ? QVariant(*keys) : QVariant());
+}
+
+std::optional<QStringList> UserDefaultHelper::SilentModeAppJsonStrings() {
+    return stringListForKey(kSlientModeApps);
+}
+
+void UserDefaultHelper::AddSlientModeAppBundleId(const QString& bundleId, const QString& name) {
+    QStringList apps = SilentModeAppJsonStrings().value_or(QStringList());
+    for (const QString& json : apps) {
+        const auto app = SilentModeApp::initWithString(json);
+        if (app && app->bundleId == bundleId)
+            return;
+    }
+    SilentModeApp app;
+    app.bundleId = bundleId;
+    app.name = name;
+    apps.append(app.toJSONString());
+    SaveSlientModeApps(apps);
+}
+
+bool UserDefaultHelper::RemoveSlientModeAppWithBundleId(const QString& bundleId) {
+    QStringList apps = SilentModeAppJsonStrings().value_or(QStringList());
+    const auto match = std::find_if(apps.cbegin(), apps.cend(), [&](const QString& json) {
+        const auto app = SilentModeApp::initWithString(json);
+        return app && app->bundleId == bundleId;
+    });
+    if (match == apps.cend())
+        return false;
+    const QString matchingText = *match;
+    apps.removeAll(matchingText);
+    SaveSlientModeApps(apps);
+    return true;
+}
+
+bool UserDefaultHelper::RemoveSlientModeAppWithJson(const QString& json) {
+    QStringList apps = SilentModeAppJsonStrings().value_or(QStringList());
+    if (apps.removeAll(json) == 0)
+        return false;
+    SaveSlientModeApps(apps);
+    return true;
+}
+
+void UserDefaultHelper::SaveSlientModeApps(const std::optional<QStringList>& apps) {
+    UserDefaults::write(kSlientModeApps, apps ? QVariant(*apps) : QVariant());
 }
 
 std::optional<QString> UserDefaultHelper::CurrentLanguage() { return stringForKey(kCurrentLanguage); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TapdeckPanel.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -25,6 +27,12 @@ public:
     static std::optional<QString> DebugInfo();
     static void SaveDebugInfo(const std::optional<QString>& info);
 
+    // The panel stored under "TapdeckPanel:<panelName>"; no panel, after an error log, when none is
+    // stored or the stored text does not read as a panel. Nothing is removed from the store.
+    static std::optional<TapdeckPanel> GetQuickPanelByName(const QString& panelName);
+    // Stores the panel's JSON text under "TapdeckPanel:<panelName>", replacing any panel of that name.
+    static void SaveQuickPanel(const TapdeckPanel& panel);
+
     static qint64 LastLaunchedVersion();
     // Stores the integer value of the bundle's "CFBundleVersion".
     static void SaveLastLaunchedVersion();
@@ -47,6 +55,21 @@ public:
     // Removes every entry equal to the upper-cased name; false when there was none.
     static bool RemoveBannedKey(const QString& keyName);
     static void SaveBannedKeys(const std::optional<QStringList>& keys);
+
+    // The silent-mode applications: a list of JSON texts, one SilentModeApp each, keyed by bundleId.
+    // The list operations read, change and store the whole list without a lock; callers that may run
+    // at the same time must serialise them.
+    static std::optional<QStringList> SilentModeAppJsonStrings();
+    // Appends the application unless an entry with the same bundleId (exact) is listed already; an
+    // existing entry's name is not updated. Entries that do not read as an application match nothing.
+    static void AddSlientModeAppBundleId(const QString& bundleId, const QString& name);
+    // Finds the first entry with the bundleId and removes every entry with exactly its text; false, and
+    // nothing stored, when no entry has the bundleId.
+    static bool RemoveSlientModeAppWithBundleId(const QString& bundleId);
+    // Removes every entry equal to the text character for character; false, and nothing stored, when
+    // there is none.
+    static bool RemoveSlientModeAppWithJson(const QString& json);
+    static void SaveSlientModeApps(const std::optional<QStringList>& apps);
 
     static std::optional<QString> CurrentLanguage();
     // Stores the value as it is given.

@@ -12,6 +12,46 @@
 
 namespace {
 
+// QSettings reads "/" in a key as a group separator: it folds "a//b" into "a/b" and drops a trailing or
+// leading "/", so two different keys could land on one entry. Keys here are flat texts that hold user
+// chosen names (panel names), so "/" travels through QSettings escaped as "%2F" ("%" itself as "%25").
+// The file keeps the keys literally.
+QString toSettingsKey(const QString& key) {
+    if (!key.contains(u'/') && !key.contains(u'%'))
+        return key;
+    QString escaped;
+    escaped.reserve(key.size() + 8);
+    for (const QChar c : key) {
+        if (c == u'%')
+            escaped += QStringLiteral("%25");
+        else if (c == u'/')
+            escaped += QStringLiteral("%2F");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+QString fromSettingsKey(const QString& key) {
+    if (!key.contains(u'%'))
+        return key;
+    QString literal;
+    literal.reserve(key.size());
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const QStringView rest = QStringView(key).mid(i);
+        if (rest.startsWith(u"%25")) {
+            literal += u'%';
+            i += 2;
+        } else if (rest.startsWith(u"%2F")) {
+            literal += u'/';
+            i += 2;
+        } else {
+            literal += key[i];
+        }
+    }
+    return literal;
+}
+
 QVariant fromJson(const QJsonValue& v) {
     switch (v.type()) {
     case QJsonValue::Bool:
@@ -65,14 +105,14 @@ bool readJson(QIODevice& device, QSettings::SettingsMap& map) {
     }
     const QJsonObject object = doc.object();
     for (auto it = object.begin(); it != object.end(); ++it)
-        map.insert(it.key(), fromJson(it.value()));
+        map.insert(toSettingsKey(it.key()), fromJson(it.value()));
     return true;
 }
 
 bool writeJson(QIODevice& device, const QSettings::SettingsMap& map) {
     QJsonObject object;
     for (auto it = map.begin(); it != map.end(); ++it)
-        object.insert(it.key(), QJsonValue::fromVariant(it.value()));
+        object.insert(fromSettingsKey(it.key()), QJsonValue::fromVariant(it.value()));
     return device.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) >= 0;
 }
 
@@ -100,7 +140,7 @@ std::optional<QVariant> UserDefaults::read(const QString& key) {
     const auto settings = open();
     if (settings->status() != QSettings::NoError)
         return std::nullopt;
-    QVariant value = settings->value(key);
+    QVariant value = settings->value(toSettingsKey(key));
     if (!value.isValid())
         return std::nullopt;
     return value;
@@ -109,11 +149,13 @@ std::optional<QVariant> UserDefaults::read(const QString& key) {
 void UserDefaults::write(const QString& key, const QVariant& value) {
     const auto settings = open();
     if (value.isValid())
-        settings->setValue(key, value);
+        settings->setValue(toSettingsKey(key), value);
     else
-        settings->remove(key);
+        settings->remove(toSettingsKey(key));
 }
 
-void UserDefaults::remove(const QString& key) { open()->remove(key); }
+void UserDefaults::remove(const QString& key) {
+    open()->remove(toSettingsKey(key));
+}
 
 QString UserDefaults::filePath() { return open()->fileName(); }

@@ -9,7 +9,8 @@
 
 // The user's persistent per-application key-value store: a JSON file named after the main bundle's
 // identifier in the user's configuration folder ($XDG_CONFIG_HOME/<identifier>.json). Texts, numbers,
-// booleans and lists keep their kind across restarts. Safe to use from any thread.
+// booleans and lists keep their kind across restarts. Keys are flat texts taken literally ("/" is an
+// ordinary character). Safe to use from any thread.
 class UserDefaults {
 public:
     // The stored value, or nothing when the key is absent or the store cannot be read.

@@ -164,3 +164,27 @@ TEST_F(Settings, UnreadableStoreReadsAsDefaults) {
         QFile::remove(UserDefaults::filePath());
     }
 }
+
+TEST_F(Settings, KeysAreTakenLiterally) {
+    // "/" is an ordinary character of a key: no folding of "//", no dropped trailing "/", no groups.
+    const QString keys[] = {"k", "k/", "/k", "k/x", "k//x", "k%2Fx", "k%25", "%", "/"};
+    int value = 0;
+    for (const QString& key : keys)
+        UserDefaults::write(key, value++);
+    value = 0;
+    for (const QString& key : keys) {
+        SCOPED_TRACE(key.toStdString());
+        EXPECT_EQ(UserDefaults::read(key), QVariant(qint64(value++)));
+    }
+    // Removing one key leaves the keys that would be its sub-keys.
+    UserDefaults::remove("k");
+    EXPECT_FALSE(UserDefaults::read("k"));
+    EXPECT_TRUE(UserDefaults::read("k/x"));
+
+    QFile file(UserDefaults::filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    EXPECT_TRUE(saved.contains("\"k//x\": 4"));
+    EXPECT_TRUE(saved.contains("\"k%2Fx\": 5"));
+    EXPECT_TRUE(saved.contains("\"/\": 8"));
+}
