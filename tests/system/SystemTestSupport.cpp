@@ -60,6 +60,14 @@ QStringList PhoneNamespace::phone(const QStringList& arguments) const {
     return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
+std::optional<QByteArray> PhoneNamespace::httpGet(const QString& url) const {
+    QProcess p;
+    p.start("ip", QStringList{"netns", "exec", name_, PC_PHONE, "--get", url, "--wait", "30000"});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
+    return p.readAllStandardOutput();
+}
+
 ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap& overrides) {
     const platform::Bundle built(QString(PC_BUNDLES_DIR) + "/" + flavour + ".app");
     info_ = built.infoDictionary();
@@ -87,6 +95,8 @@ bool ServiceHostProcess::start() {
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
     env.insert("XDG_CACHE_HOME", home_.path() + "/.cache");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (auto it = environment_.begin(); it != environment_.end(); ++it)
+        env.insert(it.key(), it.value().toString());
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(PC_SERVICE_HOST, {bundle_->path()});

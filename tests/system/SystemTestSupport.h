@@ -7,6 +7,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 class TestBundle;
 
@@ -25,6 +26,8 @@ public:
     // Runs the phone peer inside the namespace and gives the datagrams it received, one per line
     // ("<local port> <text>").
     QStringList phone(const QStringList& arguments) const;
+    // What the phone reads from an HTTP server at the address; nothing when it could not read it.
+    std::optional<QByteArray> httpGet(const QString& url) const;
 
 private:
     bool run(const QStringList& arguments);
@@ -40,7 +43,11 @@ public:
     ServiceHostProcess(const QString& flavour, const QVariantMap& overrides = {});
     ~ServiceHostProcess();
 
+    // Sets a variable of the host's environment; call before start().
+    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
     bool start();
+    // The host's home folder; its cache folder is .cache inside.
+    QString homePath() const { return home_.path(); }
     // SIGTERM; the exit code, or -1 when it did not end.
     int terminate();
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
@@ -51,6 +58,7 @@ private:
     std::unique_ptr<TestBundle> bundle_;
     QVariantMap info_;
     QTemporaryDir home_;
+    QVariantMap environment_;
     QProcess process_;
     QString output_;
 };
