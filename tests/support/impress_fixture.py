@@ -8,6 +8,7 @@ editing view and the slide show, and reports what they show. Run with /usr/bin/p
     impress_fixture.py <pipe> close-front
     impress_fixture.py <pipe> goto-page <n>
     impress_fixture.py <pipe> show-next
+    impress_fixture.py <pipe> end-show
     impress_fixture.py <pipe> state
     impress_fixture.py <pipe> quit
 
@@ -109,6 +110,8 @@ def main(arguments):
         if controller is None:
             raise RuntimeError("the slide show is not running")
         controller.gotoNextSlide()
+    elif command == "end-show":
+        front_presentation(office).getPresentation().end()
     elif command == "state":
         document = front_presentation(office)
         presentation = document.getPresentation()
