@@ -17,7 +17,7 @@ between the quotation marks. PODIUMCAST_IMPRESS_PIPE names another pipe.
 The presentation is the document in front in LibreOffice (the desktop's current component) when
 it is an Impress presentation; when no document is in front, the first presentation open. A
 Writer, Calc or Draw document in front means that no presentation is open, like no LibreOffice at
-all.
+all. While a slide show runs, its deck stays in front of documents opened later.
 
 Notes. The Current note is the note of the slide shown; the Next note is the note of the slide
 that comes next (empty when none does). The Alternate note is the note of the previous slide, the
