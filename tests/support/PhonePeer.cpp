@@ -1,9 +1,12 @@
 // A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
 // the computer and prints every datagram it gets back as "<local port> <text>", one per line.
 //   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect <n>]
+//   pc_phone --get <url>      prints the status and the body of one HTTP GET
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkAccessManager>
 #include <QNetworkDatagram>
+#include <QNetworkReply>
 #include <QUdpSocket>
 
 #include <cstdio>
@@ -32,6 +35,17 @@ int main(int argc, char* argv[]) {
             waitMs = value.toInt();
         else if (key == u"--expect")
             expect = value.toInt();
+    }
+    if (args.size() == 3 && args[1] == u"--get") {
+        QNetworkAccessManager http;
+        QNetworkRequest request{QUrl(args[2])};
+        request.setTransferTimeout(30000);
+        QNetworkReply* reply = http.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        const QByteArray body = reply->readAll();
+        std::printf("%d\n%s", reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), body.constData());
+        return 0;
     }
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     for (const QString& p : listen) {

@@ -60,6 +60,15 @@ QStringList PhoneNamespace::phone(const QStringList& arguments) const {
     return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
+std::pair<int, QByteArray> PhoneNamespace::get(const QString& url) const {
+    QProcess p;
+    p.start("ip", QStringList{"netns", "exec", name_, PC_PHONE, "--get", url});
+    p.waitForFinished(60000);
+    const QByteArray out = p.readAllStandardOutput();
+    const qsizetype newline = out.indexOf('\n');
+    return {out.left(newline).toInt(), out.mid(newline + 1)};
+}
+
 ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap& overrides) {
     const platform::Bundle built(QString(PC_BUNDLES_DIR) + "/" + flavour + ".app");
     info_ = built.infoDictionary();
@@ -99,6 +108,11 @@ bool ServiceHostProcess::start() {
             return true;
     }
     return false;
+}
+
+QString ServiceHostProcess::output() {
+    output_ += QString::fromUtf8(process_.readAll());
+    return output_;
 }
 
 int ServiceHostProcess::terminate() {
