@@ -39,11 +39,8 @@ protected:
 
     // No background task of a bridge may outlive the test that made it.
     void TearDown() override {
-        for (auto& helper : helpers) {
-            std::weak_ptr<PowerPointHelper> alive = helper;
-            helper.reset();
-            waitUntil([&] { return alive.expired(); });
-        }
+        for (auto& helper : helpers)
+            EXPECT_TRUE(releaseAndWait(helper));
     }
 
     // Waits until no export is pending or running, processing the main thread's completion step.
