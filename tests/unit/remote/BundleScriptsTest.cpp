@@ -1,6 +1,9 @@
-// The Wi-Fi, clipboard-search and Bluetooth tools the bundles carry, run from a built bundle with a
-// search path that holds only fakes of the programs they drive (and a few text tools), so no real
-// network, Bluetooth or browser program can be reached.
+// The Wi-Fi, clipboard-search and Bluetooth tools the bundles carry, run from a built bundle, and the
+// shell script that stands for ejecting every disk, each with a search path that holds only fakes of
+// the programs they drive (and a few text tools), so no real network, Bluetooth, disk or browser
+// program can be reached.
+#include "remote/ControlUtil.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,7 +39,7 @@ TEST(BundleScriptsTest, EveryBundleCarriesTheToolsExecutable) {
 class FakeTools {
 public:
     FakeTools() {
-        for (const char* tool : {"grep", "od", "tr", "sed"}) {
+        for (const char* tool : {"awk", "grep", "od", "tr", "sed"}) {
             const QString real = QStandardPaths::findExecutable(QString::fromUtf8(tool));
             if (!real.isEmpty())
                 QFile::link(real, dir_.filePath(QString::fromUtf8(tool)));
@@ -178,6 +181,31 @@ TEST(BundleScriptsTest, ClipboardSearchWithoutAClipboardReaderFails) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("no clipboard reader")));
     EXPECT_THAT(tools.takeCalls(), IsEmpty());
+}
+
+TEST(BundleScriptsTest, EjectScriptUnmountsAndPowersOffRemovableDisksAndEjectsRemovableMedia) {
+    FakeTools tools;
+    tools.add(QStringLiteral("lsblk"), R"(case "$*" in
+"-dnrpo NAME,RM,TYPE") printf '/dev/sda 0 disk\n/dev/sdb 1 disk\n/dev/sr0 1 rom\n/dev/loop0 0 loop\n' ;;
+"-nrpo NAME,MOUNTPOINT /dev/sdb") printf '/dev/sdb \n/dev/sdb1 /media/u/STICK\n/dev/sdb2 \n/dev/sdb3 /media/u/B\n' ;;
+esac
+)");
+    tools.add(QStringLiteral("udisksctl"));
+    tools.add(QStringLiteral("eject"));
+    const auto eject = ControlUtil::linuxEquivalentOf(
+        QStringLiteral(R"(tell application "Finder" to eject (every disk whose ejectable is true))"));
+    ASSERT_TRUE(eject);
+    EXPECT_EQ(tools.run(eject->program, eject->arguments).exitCode, 0);
+    EXPECT_THAT(tools.takeCalls(),
+                ElementsAre("lsblk -dnrpo NAME,RM,TYPE", "lsblk -nrpo NAME,MOUNTPOINT /dev/sdb",
+                            "udisksctl unmount --no-user-interaction -b /dev/sdb1",
+                            "udisksctl unmount --no-user-interaction -b /dev/sdb3",
+                            "udisksctl power-off --no-user-interaction -b /dev/sdb", "eject /dev/sr0"));
+
+    // A failure anywhere is the script's failure; it still goes on with the other disks.
+    tools.add(QStringLiteral("udisksctl"), "exit 1\n");
+    EXPECT_EQ(tools.run(eject->program, eject->arguments).exitCode, 1);
+    EXPECT_EQ(tools.takeCalls().back(), "eject /dev/sr0");
 }
 
 } // namespace
