@@ -1,5 +1,7 @@
 #include "StringHelper.h"
 
+#include <QStringDecoder>
+
 bool StringHelper::isNullOrEmpty(const std::optional<QString>& text) { return !text || text->isEmpty(); }
 
 bool StringHelper::isNullOrEmpty(const QVariant& value) {
@@ -54,4 +56,12 @@ std::optional<QString> StringHelper::removeEscapeCharacterOfString(const std::op
         }
     }
     return out;
+}
+
+std::optional<QString> StringHelper::decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }

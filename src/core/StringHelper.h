@@ -16,4 +16,7 @@ public:
     // escaped, CR becomes \r, tab, line feed and vertical tab become \n, form feed becomes \f, bell and
     // NUL are dropped. Every other character passes unchanged.
     static std::optional<QString> removeEscapeCharacterOfString(const std::optional<QString>& text);
+
+    // The text of UTF-8 bytes; nothing when they are not UTF-8.
+    static std::optional<QString> decodeUtf8(const QByteArray& bytes);
 };

@@ -2,8 +2,10 @@
 
 #include "Alerts.h"
 #include "CommandRunner.h"
+#include "EventPoster.h"
 #include "HostFacts.h"
 #include "Workspace.h"
+#include "X11EventPoster.h"
 
 #include <mutex>
 
@@ -15,6 +17,7 @@ struct Registry {
     std::mutex mutex;
     std::shared_ptr<Alerts> alerts;
     std::shared_ptr<CommandRunner> commandRunner;
+    std::shared_ptr<EventPoster> eventPoster;
     std::shared_ptr<HostFacts> hostFacts;
     std::shared_ptr<Workspace> workspace;
 };
@@ -43,6 +46,15 @@ std::shared_ptr<CommandRunner> Platform::commandRunner() {
     return get(registry().commandRunner, [] { return std::make_shared<ProcessCommandRunner>(); });
 }
 
+std::shared_ptr<EventPoster> Platform::eventPoster() {
+    std::lock_guard lock(registry().mutex);
+    return get(registry().eventPoster, []() -> std::shared_ptr<EventPoster> {
+        if (auto x11 = X11EventPoster::open())
+            return x11;
+        return std::make_shared<NullEventPoster>();
+    });
+}
+
 std::shared_ptr<HostFacts> Platform::hostFacts() {
     std::lock_guard lock(registry().mutex);
     return get(registry().hostFacts, [] { return std::make_shared<LinuxHostFacts>(); });
@@ -62,6 +74,11 @@ void Platform::setAlerts(std::shared_ptr<Alerts> alerts) {
 void Platform::setCommandRunner(std::shared_ptr<CommandRunner> runner) {
     std::lock_guard lock(registry().mutex);
     registry().commandRunner = std::move(runner);
+}
+
+void Platform::setEventPoster(std::shared_ptr<EventPoster> poster) {
+    std::lock_guard lock(registry().mutex);
+    registry().eventPoster = std::move(poster);
 }
 
 void Platform::setHostFacts(std::shared_ptr<HostFacts> facts) {

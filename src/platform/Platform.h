@@ -6,6 +6,7 @@ namespace platform {
 
 class Alerts;
 class CommandRunner;
+class EventPoster;
 class HostFacts;
 class Workspace;
 
@@ -14,11 +15,14 @@ class Platform {
 public:
     static std::shared_ptr<Alerts> alerts();
     static std::shared_ptr<CommandRunner> commandRunner();
+    // The X11 poster when the display (DISPLAY) has XTest, otherwise one that posts nothing.
+    static std::shared_ptr<EventPoster> eventPoster();
     static std::shared_ptr<HostFacts> hostFacts();
     static std::shared_ptr<Workspace> workspace();
 
     static void setAlerts(std::shared_ptr<Alerts> alerts);
     static void setCommandRunner(std::shared_ptr<CommandRunner> runner);
+    static void setEventPoster(std::shared_ptr<EventPoster> poster);
     static void setHostFacts(std::shared_ptr<HostFacts> facts);
     static void setWorkspace(std::shared_ptr<Workspace> workspace);
 };

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace platform {
 
 ProcessScriptRunner::ProcessScriptRunner(QString resourcesPath, std::chrono::milliseconds timeout)
@@ -22,12 +25,16 @@ ScriptRunResult ProcessScriptRunner::run(const QString& name) {
     QProcess process;
     process.setProgram(path);
     process.setStandardInputFile(QProcess::nullDevice());
+    // A group of its own, so that a script that runs too long is ended with everything it started.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(int(timeout_.count()))) {
         outcome.loadError = ScriptError{-1, process.errorString()};
         return outcome;
     }
     if (!process.waitForFinished(int(timeout_.count()))) {
+        if (const qint64 pid = process.processId(); pid > 0)
+            ::kill(-pid_t(pid), SIGKILL);
         process.kill();
         process.waitForFinished(-1);
         outcome.runError = ScriptError{kTimeoutErrorNumber,

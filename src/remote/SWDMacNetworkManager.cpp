@@ -9,27 +9,18 @@
 #include "core/Logger.h"
 #include "core/NotificationCenter.h"
 #include "core/PListHelper.h"
+#include "core/StringHelper.h"
 #include "platform/Bundle.h"
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QNetworkAccessManager>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
 
 const QString kUpdateConnectionStatus = QStringLiteral("kUpdateConnectionStatus");
-
-// The text of a datagram, or nothing when its bytes are not UTF-8.
-std::optional<QString> decodeUtf8(const QByteArray& data) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(data);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
 
 } // namespace
 
@@ -100,7 +91,7 @@ void SWDMacNetworkManager::startUdp() {
 }
 
 void SWDMacNetworkManager::didReceiveData(const QByteArray& data, const QString& host, quint16 port) {
-    const std::optional<QString> text = decodeUtf8(data);
+    const std::optional<QString> text = StringHelper::decodeUtf8(data);
     LOG_INFO("receive data from [{}:{}]: {}", host, port, text.value_or(QStringLiteral("(null)")));
     if (text && text->toLower() == u"check") {
         bool known = false;

@@ -19,7 +19,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>
 
@@ -38,14 +37,6 @@ QUrl apiUrl(const QString& path, const QList<std::pair<QString, QString>>& param
     if (!parameters.isEmpty())
         url += '?' + SWDMacNetworkManager::encodeQuery(parameters);
     return QUrl::fromEncoded(url, QUrl::TolerantMode);
-}
-
-std::optional<QString> utf8Text(const QByteArray& body) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(body);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
 }
 
 bool succeeded(QNetworkReply* reply) {
@@ -100,7 +91,7 @@ void SWDMacNetworkManager::sendApiHeartBeat() {
     QNetworkReply* reply = afNetworkManager_->get(request);
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
         reply->deleteLater();
-        const auto body = succeeded(reply) ? utf8Text(reply->readAll()) : std::nullopt;
+        const auto body = succeeded(reply) ? StringHelper::decodeUtf8(reply->readAll()) : std::nullopt;
         if (body && body->toLower().contains(QStringLiteral("heartbeat|ok")))
             handleHeartBeatSuccess();
         else
@@ -146,7 +137,7 @@ void SWDMacNetworkManager::startGettingCommandFromApi() {
         if (succeeded(reply)) {
             const QByteArray body = reply->readAll();
             LOG_VERBOSE("api: get success:{}", body);
-            QString command = utf8Text(body).value_or(QString());
+            QString command = StringHelper::decodeUtf8(body).value_or(QString());
             qsizetype begin = 0, end = command.size();
             while (begin < end && command[begin] == u'"')
                 ++begin;

@@ -1,14 +1,12 @@
 // A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
 // the computer and prints every datagram it gets back as "<local port> <text>", one per line.
 //   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect <n>]
-// or reads one page of an HTTP server, as the phone reads the slide information, and prints its body:
-//   pc_phone --get <url> [--wait <ms>]
+//   pc_phone --get <url>      prints the status and the body of one HTTP GET
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkDatagram>
 #include <QNetworkReply>
-#include <QTimer>
 #include <QUdpSocket>
 
 #include <cstdio>
@@ -17,7 +15,7 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QString to, get;
+    QString to;
     quint16 port = 0;
     QStringList listen, sends;
     int waitMs = 3000, expect = -1;
@@ -37,21 +35,16 @@ int main(int argc, char* argv[]) {
             waitMs = value.toInt();
         else if (key == u"--expect")
             expect = value.toInt();
-        else if (key == u"--get")
-            get = value;
     }
-    if (!get.isEmpty()) {
+    if (args.size() == 3 && args[1] == u"--get") {
         QNetworkAccessManager http;
-        QNetworkReply* reply = http.get(QNetworkRequest(QUrl(get)));
+        QNetworkRequest request{QUrl(args[2])};
+        request.setTransferTimeout(30000);
+        QNetworkReply* reply = http.get(request);
         QObject::connect(reply, &QNetworkReply::finished, &app, &QCoreApplication::quit);
-        QTimer::singleShot(waitMs, &app, &QCoreApplication::quit);
-        app.exec();
-        if (!reply->isFinished() || reply->error() != QNetworkReply::NoError) {
-            std::fprintf(stderr, "%s\n", qPrintable(reply->errorString()));
-            return 1;
-        }
+        QCoreApplication::exec();
         const QByteArray body = reply->readAll();
-        std::fwrite(body.constData(), 1, size_t(body.size()), stdout);
+        std::printf("%d\n%s", reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), body.constData());
         return 0;
     }
     std::vector<std::unique_ptr<QUdpSocket>> sockets;

@@ -68,8 +68,8 @@ protected:
         QJsonObject document;
         waitUntil(
             [&] {
-                const auto body = phoneHost.httpGet(url);
-                document = body ? QJsonDocument::fromJson(*body).object() : QJsonObject();
+                const auto [status, body] = phoneHost.get(url);
+                document = status == 200 ? QJsonDocument::fromJson(body).object() : QJsonObject();
                 if (document.value("Note").toString() == wanted)
                     return true;
                 QThread::msleep(250);

@@ -60,12 +60,13 @@ QStringList PhoneNamespace::phone(const QStringList& arguments) const {
     return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
-std::optional<QByteArray> PhoneNamespace::httpGet(const QString& url) const {
+std::pair<int, QByteArray> PhoneNamespace::get(const QString& url) const {
     QProcess p;
-    p.start("ip", QStringList{"netns", "exec", name_, PC_PHONE, "--get", url, "--wait", "30000"});
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return std::nullopt;
-    return p.readAllStandardOutput();
+    p.start("ip", QStringList{"netns", "exec", name_, PC_PHONE, "--get", url});
+    p.waitForFinished(60000);
+    const QByteArray out = p.readAllStandardOutput();
+    const qsizetype newline = out.indexOf('\n');
+    return {out.left(newline).toInt(), out.mid(newline + 1)};
 }
 
 ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap& overrides) {
@@ -109,6 +110,11 @@ bool ServiceHostProcess::start() {
             return true;
     }
     return false;
+}
+
+QString ServiceHostProcess::output() {
+    output_ += QString::fromUtf8(process_.readAll());
+    return output_;
 }
 
 int ServiceHostProcess::terminate() {

@@ -7,7 +7,6 @@
 #include <QVariantMap>
 
 #include <memory>
-#include <optional>
 
 class TestBundle;
 
@@ -26,8 +25,8 @@ public:
     // Runs the phone peer inside the namespace and gives the datagrams it received, one per line
     // ("<local port> <text>").
     QStringList phone(const QStringList& arguments) const;
-    // What the phone reads from an HTTP server at the address; nothing when it could not read it.
-    std::optional<QByteArray> httpGet(const QString& url) const;
+    // One HTTP GET from the phone: the status code and the body.
+    std::pair<int, QByteArray> get(const QString& url) const;
 
 private:
     bool run(const QStringList& arguments);
@@ -51,7 +50,8 @@ public:
     // SIGTERM; the exit code, or -1 when it did not end.
     int terminate();
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
-    QString output() const { return output_; }
+    // What the host wrote so far.
+    QString output();
     TestBundle& bundle() { return *bundle_; }
 
 private:

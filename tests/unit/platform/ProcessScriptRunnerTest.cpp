@@ -2,6 +2,9 @@
 
 #include "TestBundle.h"
 
+#include <QFile>
+#include <QThread>
+
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -53,12 +56,16 @@ TEST_F(ProcessScriptRunnerTest, FailureNumberComesFromStandardErrorOrTheExitStat
 }
 
 TEST_F(ProcessScriptRunnerTest, AScriptThatRunsTooLongIsEndedWithTheTimeoutNumber) {
-    script("hang", "sleep 30");
+    // The script's own child must end with it: it would otherwise write the marker later.
+    const QString marker = bundle.resourcesPath() + "/late";
+    script("hang", ("(sleep 1; touch '" + marker + "') & sleep 30").toUtf8());
     ProcessScriptRunner quick(bundle.resourcesPath(), 300ms);
     const auto outcome = quick.run("hang");
     EXPECT_FALSE(outcome.result);
     ASSERT_TRUE(outcome.runError);
     EXPECT_EQ(outcome.runError->number, platform::ScriptRunner::kTimeoutErrorNumber);
+    QThread::msleep(1500);
+    EXPECT_FALSE(QFile::exists(marker));
 }
 
 TEST_F(ProcessScriptRunnerTest, RunsNothingOutsideResourcesOrForMissingScripts) {

@@ -63,11 +63,8 @@ protected:
 
     // No bridge, and no export task of one, may outlive the test that made it.
     void TearDown() override {
-        for (auto& helper : helpers) {
-            std::weak_ptr<PowerPointHelper> alive = helper;
-            helper.reset();
-            EXPECT_TRUE(waitUntil([&] { return alive.expired(); }));
-        }
+        for (auto& helper : helpers)
+            EXPECT_TRUE(releaseAndWait(helper));
     }
 
     std::vector<int> statuses() const { return recorder.values(kStatus); }

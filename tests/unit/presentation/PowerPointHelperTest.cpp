@@ -3,6 +3,7 @@
 #include "core/NotificationCenter.h"
 
 #include "Fakes.h"
+#include "NotificationRecorder.h"
 #include "Wait.h"
 
 #include <QDir>
@@ -18,39 +19,6 @@ using platform::ScriptRunResult;
 
 namespace {
 
-// Records the notifications of the bridge while it lives.
-class Recorder {
-public:
-    Recorder() {
-        for (const char* name : {"kUpdatePptStatus", "kStartGeneratingPdf", "kFinishedGeneratingPdf"}) {
-            tokens_.push_back(NotificationCenter::defaultCenter().addObserver(name, [this, name](const QVariant& v) {
-                std::lock_guard lock(mutex_);
-                posts_.push_back({name, v.toInt()});
-            }));
-        }
-    }
-    ~Recorder() {
-        for (auto t : tokens_)
-            NotificationCenter::defaultCenter().removeObserver(t);
-    }
-    std::vector<std::pair<QString, int>> posts() const {
-        std::lock_guard lock(mutex_);
-        return posts_;
-    }
-    std::vector<int> statuses() const {
-        std::vector<int> out;
-        for (const auto& [name, value] : posts())
-            if (name == "kUpdatePptStatus")
-                out.push_back(value);
-        return out;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::pair<QString, int>> posts_;
-    std::vector<NotificationCenter::Token> tokens_;
-};
-
 class PowerPointHelperTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,9 +29,9 @@ protected:
     // Makes the bridge and waits for its first poll pass; later passes come only when a test calls
     // refresh(), since the poll interval is far longer than any test.
     std::shared_ptr<PowerPointHelper> start(std::optional<QString> identifier = QStringLiteral("com.brisvane.PodiumCastForMac")) {
-        const size_t before = recorder.statuses().size();
+        const size_t before = recorder.values("kUpdatePptStatus").size();
         auto helper = PowerPointHelper::create({scripts, commands, std::move(identifier), 1e6});
-        EXPECT_TRUE(waitUntil([&] { return recorder.statuses().size() > before; }));
+        EXPECT_TRUE(waitUntil([&] { return recorder.values("kUpdatePptStatus").size() > before; }));
         scripts->clearRuns();
         helpers.push_back(helper);
         return helper;
@@ -71,11 +39,8 @@ protected:
 
     // No background task of a bridge may outlive the test that made it.
     void TearDown() override {
-        for (auto& helper : helpers) {
-            std::weak_ptr<PowerPointHelper> alive = helper;
-            helper.reset();
-            waitUntil([&] { return alive.expired(); });
-        }
+        for (auto& helper : helpers)
+            EXPECT_TRUE(releaseAndWait(helper));
     }
 
     // Waits until no export is pending or running, processing the main thread's completion step.
@@ -94,7 +59,7 @@ protected:
     QTemporaryDir cache, work;
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
     std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
-    Recorder recorder;
+    NotificationRecorder recorder{{"kUpdatePptStatus", "kStartGeneratingPdf", "kFinishedGeneratingPdf"}};
     std::vector<std::shared_ptr<PowerPointHelper>> helpers;
 };
 
@@ -111,7 +76,7 @@ TEST_F(PowerPointHelperTest, StartUpReadsTheCacheFolderAndChoosesTheExportSwitch
     EXPECT_EQ(podium->tempFolderPath(), cache.path() + "/");
     EXPECT_TRUE(podium->isAllowGeneratePDF());
     EXPECT_TRUE(podium->isAllowRefreshing());
-    EXPECT_EQ(recorder.statuses(), std::vector<int>{0});
+    EXPECT_EQ(recorder.values("kUpdatePptStatus"), std::vector<int>{0});
     EXPECT_TRUE(start(QStringLiteral("com.brisvane.SlideWandForMac"))->isAllowGeneratePDF());
     EXPECT_TRUE(start(std::nullopt)->isAllowGeneratePDF());
     EXPECT_FALSE(start(QStringLiteral("com.brisvane.SteerlynxForMac"))->isAllowGeneratePDF());
@@ -137,7 +102,7 @@ TEST_F(PowerPointHelperTest, OpenDocumentTestsReadNoPathsAndMissingResults) {
     scripts->answer("isKeynoteOpenOrNot", resultWithoutText());
     helper->refresh();
     EXPECT_FALSE(helper->isKeynoteOpen());
-    EXPECT_EQ(recorder.statuses(), (std::vector<int>{0, 2, 0, 0}));
+    EXPECT_EQ(recorder.values("kUpdatePptStatus"), (std::vector<int>{0, 2, 0, 0}));
 }
 
 TEST_F(PowerPointHelperTest, PowerPointWinsAndKeynoteIsNotAskedThen) {
@@ -152,7 +117,7 @@ TEST_F(PowerPointHelperTest, PowerPointWinsAndKeynoteIsNotAskedThen) {
     helper->refresh();
     EXPECT_FALSE(scripts->runs().contains("isKeynoteOpenOrNot"));
     EXPECT_EQ(helper->activeKeynotePath(), QStringLiteral("/k.key")); // kept from the earlier pass
-    EXPECT_EQ(recorder.statuses(), (std::vector<int>{0, 2, 1, 1}));
+    EXPECT_EQ(recorder.values("kUpdatePptStatus"), (std::vector<int>{0, 2, 1, 1}));
 }
 
 TEST_F(PowerPointHelperTest, ConsentScriptsRunOnErrorMinus1743KeynoteFirst) {

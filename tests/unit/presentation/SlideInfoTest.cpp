@@ -52,9 +52,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return scripts->runs().contains("isKeynoteOpenOrNot"); }));
     }
     void TearDown() override {
-        std::weak_ptr<PowerPointHelper> alive = helper;
-        helper.reset();
-        waitUntil([&] { return alive.expired(); });
+        releaseAndWait(helper);
         platform::Platform::setHostFacts(nullptr);
     }
 

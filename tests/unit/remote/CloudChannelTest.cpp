@@ -54,9 +54,7 @@ protected:
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(token);
         network.reset();
-        std::weak_ptr<PowerPointHelper> alive = presentation;
-        presentation.reset();
-        waitUntil([&] { return alive.expired(); });
+        releaseAndWait(presentation);
         platform::Platform::setHostFacts(nullptr);
     }
 

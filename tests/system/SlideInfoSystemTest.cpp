@@ -1,0 +1,114 @@
+// The road of a command end to end: the headless service host with the fake presentation application,
+// the phone in a network namespace of its own, and the fake cloud on loopback.
+#include "SystemTestSupport.h"
+
+#include "FakeCloud.h"
+#include "FakePresentation.h"
+#include "TestBundle.h"
+#include "Wait.h"
+
+#include <QDir>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject json(const QByteArray& document) { return QJsonDocument::fromJson(document).object(); }
+
+QImage thumb(const QJsonObject& doc, const char* key) {
+    return QImage::fromData(QByteArray::fromBase64(doc[key].toString().toLatin1()), "JPG");
+}
+
+class SlideInfoSystemTest : public ::testing::Test {
+protected:
+    void start(const QString& flavour) {
+        if (!phoneHost.ready())
+            GTEST_SKIP() << "no network namespace for the phone: " << phoneHost.error().toStdString();
+        ASSERT_TRUE(cloud.start());
+        cloud.setPollHold(1000);
+        host = std::make_unique<ServiceHostProcess>(flavour, QVariantMap{{"ApiRoot", cloud.root()}});
+        fake = std::make_unique<FakePresentation>(host->bundle());
+        fake->openPpt("/decks/talk.pptx");
+        fake->setPptSize("960", "720");
+        fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
+        for (int slide = 1; slide <= 5; ++slide)
+            fake->setNote(FakePresentation::App::PowerPoint, slide, QStringLiteral("note %1 \"quoted\"").arg(slide));
+        fake->setPdfPages(FakePresentation::App::PowerPoint, 5);
+        ASSERT_TRUE(host->start()) << host->output().toStdString();
+        // The poll exported the deck into the cache, and the cloud channel is up.
+        ASSERT_TRUE(waitUntil([&] { return !QDir(fake->cacheFolder()).entryList({"*.pdf"}, QDir::Files).isEmpty(); }))
+            << host->output().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return !cloud.requests("/api/Command").empty(); })) << host->output().toStdString();
+    }
+
+    QStringList send(const QString& text, int expect) {
+        return phoneHost.phone({"--to", PhoneNamespace::kComputerAddress, "--port", QString::number(host->port("CommandPort")),
+                                "--listen", QString::number(host->port("DataPort")) + "," + QString::number(host->port("ConnectPort")),
+                                "--send", text, "--expect", QString::number(expect), "--wait", "5000"});
+    }
+
+    std::pair<int, QByteArray> getDocument() {
+        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(PhoneNamespace::kComputerAddress).arg(host->port("LanInfoPort")));
+    }
+
+    PhoneNamespace phoneHost;
+    FakeCloud cloud;
+    std::unique_ptr<ServiceHostProcess> host;
+    std::unique_ptr<FakePresentation> fake;
+};
+
+} // namespace
+
+TEST_F(SlideInfoSystemTest, PodiumCastPushesTheNewSlideToTheLanServerAndTheCloud) {
+    start("PodiumCast");
+    ASSERT_EQ(send("1|connect|A,Phone A", 1).size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 1; })); // the connect's push
+
+    // The show moves to slide 2 as the command arrives.
+    fake->setSlide(FakePresentation::App::PowerPoint, 2, 5);
+    send("2|start", 0);
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 2; })) << host->output().toStdString();
+    const QByteArray uploaded = cloud.requests("/api/Info")[1].body;
+
+    const auto [status, lan] = getDocument();
+    EXPECT_EQ(status, 200);
+    const QJsonObject lanDoc = json(lan), cloudDoc = json(uploaded);
+    EXPECT_EQ(lanDoc["Note"].toString(), "note 2 \"quoted\"");
+    EXPECT_EQ(lanDoc["NextNote"].toString(), "note 3 \"quoted\"");
+    EXPECT_EQ(thumb(lanDoc, "CurrentThumb").width(), 800);
+    EXPECT_EQ(thumb(lanDoc, "CurrentThumb").height(), 600);
+    EXPECT_EQ(thumb(cloudDoc, "CurrentThumb").width(), 300);
+    EXPECT_EQ(lanDoc["CreatedTimeInterval"], cloudDoc["CreatedTimeInterval"]);
+    EXPECT_EQ(cloud.requests("/api/Info")[1].contentType, "application/json");
+
+    // A command from the cloud is executed and its push uploaded.
+    fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
+    cloud.queueCommand("\"3|start\"");
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 3; })) << host->output().toStdString();
+    EXPECT_EQ(json(cloud.requests("/api/Info")[2].body)["Note"].toString(), "note 1 \"quoted\"");
+
+    // The cloud going down turns the channel to failing within one heartbeat, and back after its return.
+    cloud.setMode(FakeCloud::Mode::Down);
+    EXPECT_TRUE(waitUntil([&] { return host->output().contains("api:send api heartbeat failed. failureCount = 1"); }, 12000));
+    cloud.setMode(FakeCloud::Mode::Up);
+    EXPECT_TRUE(waitUntil([&] { return host->output().contains("api: heartbeat back to normal"); }, 12000));
+    EXPECT_EQ(host->terminate(), 0);
+}
+
+TEST_F(SlideInfoSystemTest, SlideWandServesItsFirstDocumentAndPushesNothing) {
+    start("SlideWand");
+    ASSERT_EQ(send("1|connect|A,Phone A", 1).size(), 1);
+    const auto [status, first] = getDocument();
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(json(first)["Note"].toString(), "note 1 \"quoted\"");
+
+    fake->setSlide(FakePresentation::App::PowerPoint, 2, 5);
+    send("2|cmd|{DOWN}", 0);
+    send("3|start", 0);
+    EXPECT_EQ(getDocument().second, first);
+    EXPECT_TRUE(cloud.requests("/api/Info").empty());
+    EXPECT_EQ(host->terminate(), 0);
+}
