@@ -4,11 +4,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 class PowerPointHelper;
+class QTimer;
 class SWDMacNetworkManager;
 
 // Runs the phone's command strings ("<id>|<type>|<arguments>") from the LAN and the cloud: drops
@@ -24,12 +27,21 @@ public:
 
     static SWDMacCommandManager& SharedManager();
     explicit SWDMacCommandManager(Collaborators collaborators);
+    ~SWDMacCommandManager();
 
     void executeCommand(const std::optional<QString>& command, const std::optional<QString>& fromIpAddr);
     bool isCommandType(const QString& type) const { return availableCommandType.contains(type); }
 
     // The seen-id table: lower-cased id to the command string as received.
     QHash<QString, QString> executedCommandDic() const;
+
+    // Pointer input that uses the drag state.
+    void postMouseMoveToX(double dx, double dy);
+    void _sendMouseEvent(qint32 type, quint32 button);
+    // One tick of the drag-end countdown, on the main thread.
+    void isDragEndCountDownToZeroYet();
+    bool isDragging() const { return isDragging_; }
+    double dragEndRemain() const;
 
     const QStringList availableCommandType{
         QStringLiteral("cmd"),     QStringLiteral("move"),       QStringLiteral("click"),
@@ -43,8 +55,18 @@ private:
     // Dispatches one type; says whether the slide information is pushed afterwards.
     bool dispatch(const QString& type, const std::optional<QString>& arguments,
                   const std::optional<QString>& fromIpAddr, bool paired);
+    // "move" and "scroll" and the rest of the pointer and keyboard types; false when the type is none of them.
+    bool dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push);
+    void dragMove(float dx, float dy);
 
     Collaborators collaborators_;
     mutable std::mutex executedMutex_;
     QHash<QString, QString> executedCommandDic_;
+
+    // Drag state, shared by the command threads and the countdown's ticks on the main thread. The lock
+    // is never held while waiting for the main thread.
+    std::atomic<bool> isDragging_{false};
+    mutable std::mutex dragMutex_;
+    double dragEndRemain_ = 0;
+    std::unique_ptr<QTimer> dragEndTimer_; // made, used and destroyed on the main thread
 };
