@@ -14,9 +14,11 @@
 #include "platform/EventPoster.h"
 #include "presentation/PowerPointHelper.h"
 
+#include <QCryptographicHash>
 #include <QTimer>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -66,17 +68,29 @@ SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators) : collab
 
 SWDMacCommandManager::~SWDMacCommandManager() = default;
 
-QHash<QString, QString> SWDMacCommandManager::executedCommandDic() const {
-    std::lock_guard lock(executedMutex_);
-    return executedCommandDic_;
+SWDMacCommandManager::IdDigest SWDMacCommandManager::digestOf(const QString& id) {
+    const QByteArray md5 = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Md5);
+    IdDigest digest;
+    std::memcpy(digest.data(), md5.constData(), sizeof digest);
+    return digest;
 }
 
-bool SWDMacCommandManager::recordCommandId(const QString& id, const QString& command) {
+bool SWDMacCommandManager::hasSeenCommandId(const QString& id) const {
+    const IdDigest digest = digestOf(id);
     std::lock_guard lock(executedMutex_);
-    if (id != u"0" && executedCommandDic_.contains(id))
-        return false;
-    executedCommandDic_.insert(id, command);
-    return true;
+    return executedCommandIds_.contains(digest);
+}
+
+size_t SWDMacCommandManager::seenCommandIdCount() const {
+    std::lock_guard lock(executedMutex_);
+    return executedCommandIds_.size();
+}
+
+bool SWDMacCommandManager::recordCommandId(const QString& id) {
+    const IdDigest digest = digestOf(id);
+    std::lock_guard lock(executedMutex_);
+    // The look-up and the recording are one step; "0" is recorded but never refused.
+    return executedCommandIds_.insert(digest).second || id == u"0";
 }
 
 void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
@@ -94,7 +108,7 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     const std::optional<QString> arguments = second < 0 ? std::nullopt : std::optional<QString>(command->mid(second + 1));
 
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
-    if (!id.isEmpty() && !recordCommandId(id, *command))
+    if (!id.isEmpty() && !recordCommandId(id))
         return;
     if (dispatch(type, arguments, fromIpAddr, paired) && pushesSlideInformation() && collaborators_.sendSlideInfoToClient)
         collaborators_.sendSlideInfoToClient();
