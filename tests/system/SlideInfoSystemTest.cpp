@@ -45,13 +45,13 @@ protected:
     }
 
     QStringList send(const QString& text, int expect) {
-        return phoneHost.phone({"--to", PhoneNamespace::kComputerAddress, "--port", QString::number(host->port("CommandPort")),
+        return phoneHost.phone({"--to", phoneHost.computerAddress(), "--port", QString::number(host->port("CommandPort")),
                                 "--listen", QString::number(host->port("DataPort")) + "," + QString::number(host->port("ConnectPort")),
                                 "--send", text, "--expect", QString::number(expect), "--wait", "5000"});
     }
 
     std::pair<int, QByteArray> getDocument() {
-        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(PhoneNamespace::kComputerAddress).arg(host->port("LanInfoPort")));
+        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(phoneHost.computerAddress()).arg(host->port("LanInfoPort")));
     }
 
     PhoneNamespace phoneHost;
