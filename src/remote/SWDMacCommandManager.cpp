@@ -1,12 +1,25 @@
 #include "SWDMacCommandManager.h"
 
+#include "ComputerControlManager.h"
+#include "KeyCodeConverter.h"
 #include "SWDMacNetworkManager.h"
+#include "SynthesisedInput.h"
 
+#include "core/Coercion.h"
 #include "core/Logger.h"
 #include "core/NotificationCenter.h"
 #include "core/StringHelper.h"
+#include "core/ThreadHelper.h"
 #include "platform/Bundle.h"
+#include "platform/EventPoster.h"
 #include "presentation/PowerPointHelper.h"
+
+#include <QCryptographicHash>
+#include <QTimer>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -26,6 +39,22 @@ std::optional<std::pair<QString, QString>> twoItems(const std::optional<QString>
     return std::pair{items[0], items[1]};
 }
 
+// The two items of "move" and "scroll": the arguments less their first and last character, split at
+// ","; nothing when there are fewer than two.
+std::optional<std::pair<QString, QString>> pairItems(const std::optional<QString>& arguments) {
+    if (StringHelper::isNullOrEmpty(arguments) || arguments->size() < 2)
+        return std::nullopt;
+    const QStringList items = arguments->mid(1, arguments->size() - 2).split(u',');
+    if (items.size() < 2)
+        return std::nullopt;
+    return std::pair{items[0], items[1]};
+}
+
+qint32 int32Value(const QString& text) {
+    return qint32(std::clamp<qint64>(Coercion::integerValue(text), std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max()));
+}
+
 } // namespace
 
 SWDMacCommandManager& SWDMacCommandManager::SharedManager() {
@@ -37,17 +66,31 @@ SWDMacCommandManager& SWDMacCommandManager::SharedManager() {
 
 SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
 
-QHash<QString, QString> SWDMacCommandManager::executedCommandDic() const {
-    std::lock_guard lock(executedMutex_);
-    return executedCommandDic_;
+SWDMacCommandManager::~SWDMacCommandManager() = default;
+
+SWDMacCommandManager::IdDigest SWDMacCommandManager::digestOf(const QString& id) {
+    const QByteArray md5 = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Md5);
+    IdDigest digest;
+    std::memcpy(digest.data(), md5.constData(), sizeof digest);
+    return digest;
 }
 
-bool SWDMacCommandManager::recordCommandId(const QString& id, const QString& command) {
+bool SWDMacCommandManager::hasSeenCommandId(const QString& id) const {
+    const IdDigest digest = digestOf(id);
     std::lock_guard lock(executedMutex_);
-    if (id != u"0" && executedCommandDic_.contains(id))
-        return false;
-    executedCommandDic_.insert(id, command);
-    return true;
+    return executedCommandIds_.contains(digest);
+}
+
+size_t SWDMacCommandManager::seenCommandIdCount() const {
+    std::lock_guard lock(executedMutex_);
+    return executedCommandIds_.size();
+}
+
+bool SWDMacCommandManager::recordCommandId(const QString& id) {
+    const IdDigest digest = digestOf(id);
+    std::lock_guard lock(executedMutex_);
+    // The look-up and the recording are one step; "0" is recorded but never refused.
+    return executedCommandIds_.insert(digest).second || id == u"0";
 }
 
 void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
@@ -65,7 +108,7 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     const std::optional<QString> arguments = second < 0 ? std::nullopt : std::optional<QString>(command->mid(second + 1));
 
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
-    if (!id.isEmpty() && !recordCommandId(id, *command))
+    if (!id.isEmpty() && !recordCommandId(id))
         return;
     if (dispatch(type, arguments, fromIpAddr, paired) && pushesSlideInformation() && collaborators_.sendSlideInfoToClient)
         collaborators_.sendSlideInfoToClient();
@@ -102,5 +145,111 @@ bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QSt
         collaborators_.presentation().setIsAllowGeneratePDF(arguments == QStringLiteral("presentation"));
         return false;
     }
-    return false;
+    bool push = false;
+    dispatchInput(type, arguments, &push);
+    return push;
+}
+
+bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push) {
+    if (type == u"cmd") {
+        if (StringHelper::isNullOrEmpty(arguments))
+            return true;
+        const QString key = arguments->toUpper();
+        if (key == u"{DOWN}")
+            PostKeyPressOnMainThread(125, 0xC);
+        else if (key == u"{UP}")
+            PostKeyPressOnMainThread(126, 0xC);
+        *push = true;
+    } else if (type == u"move") {
+        if (const auto items = pairItems(arguments)) {
+            const float dx = float(Coercion::doubleValue(items->first));
+            const float dy = float(Coercion::doubleValue(items->second));
+            if (isDragging_)
+                dragMove(dx, dy);
+            else
+                postMouseMoveToX(dx, dy);
+        }
+    } else if (type == u"scroll") {
+        if (const auto items = pairItems(arguments)) {
+            const qint32 x = int32Value(items->first);
+            const qint32 y = int32Value(items->second);
+            if (std::llabs(qint64(x)) > std::llabs(qint64(y)))
+                PostHorizontalScroll(x);
+            else
+                PostVerticalScroll(float(y));
+            LOG_INFO("scroll: x = {} , y = {}", x, y);
+        }
+    } else if (type == u"click") {
+        PostClick();
+        PostMouseUp();
+        *push = true;
+    } else if (type == u"doubleclick") {
+        PostDoubleClick();
+        *push = true;
+    } else if (type == u"tripleclick") {
+        PostTripleClick();
+        *push = true;
+    } else if (type == u"rightclick") {
+        PostRightClick();
+        *push = true;
+    } else if (type == u"mousedown") {
+        isDragging_ = true;
+        _sendMouseEvent(platform::EventType::LeftMouseDown, platform::MouseButton::Left);
+    } else if (type == u"mouseup") {
+        isDragging_ = false;
+        PostMouseUp();
+    } else if (type == u"key") {
+        if (const auto press = KeyCodeConverter().keyCodeOfKeyName(arguments))
+            PostKeyPressOnMainThread(quint16(press->keyCode()), quint64(press->modifier()));
+    } else if (type == u"text") {
+        TypeText(arguments);
+    } else if (type == u"ccmd") {
+        ComputerControlManager::SharedManager().executeCommandString(arguments);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// ---- Pointer input with the drag state -------------------------------------------------------------
+
+void SWDMacCommandManager::postMouseMoveToX(double dx, double dy) { PostMouseMoveInSteps(dx, dy); }
+
+void SWDMacCommandManager::_sendMouseEvent(qint32 type, quint32 button) { PostMouseEventAtCursor(type, button); }
+
+double SWDMacCommandManager::dragEndRemain() const {
+    std::lock_guard lock(dragMutex_);
+    return dragEndRemain_;
+}
+
+void SWDMacCommandManager::dragMove(float dx, float dy) {
+    PostMouseDrag(dx, dy);
+    {
+        std::lock_guard lock(dragMutex_);
+        dragEndRemain_ = kDragEndDelay;
+    }
+    ThreadHelper::RunOnMainThread([this] {
+        if (dragEndTimer_ && dragEndTimer_->isActive())
+            return;
+        dragEndTimer_ = std::make_unique<QTimer>();
+        dragEndTimer_->setInterval(std::chrono::milliseconds(qRound64(kDragEndTickInterval * 1000)));
+        QObject::connect(dragEndTimer_.get(), &QTimer::timeout, [this] { isDragEndCountDownToZeroYet(); });
+        dragEndTimer_->start();
+    });
+}
+
+void SWDMacCommandManager::isDragEndCountDownToZeroYet() {
+    double remain;
+    {
+        std::lock_guard lock(dragMutex_);
+        dragEndRemain_ -= kDragEndTickInterval;
+        remain = dragEndRemain_;
+    }
+    LOG_INFO("_dragEndRemain = {:f}", remain);
+    if (remain <= 0.0) {
+        PostMouseUp();
+        isDragging_ = false;
+        if (dragEndTimer_)
+            dragEndTimer_->stop();
+    }
 }

@@ -29,6 +29,17 @@ namespace {
 const QString kApiConnectionStatusChanged = QStringLiteral("kApiConnectionStatusChanged");
 // What the HTTP stack waits for a heartbeat or a poll when the request sets no time-out of its own.
 constexpr int kDefaultRequestTimeout = 60000;
+// The largest answer the channel reads; a longer one is cut off and counts as a failed request.
+constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
+
+// Sends the request and ends it, as failed, when its answer grows past kMaxAnswerBytes.
+QNetworkReply* send(QNetworkReply* reply) {
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxAnswerBytes)
+            reply->abort();
+    });
+    return reply;
+}
 
 QString apiRoot() { return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString(); }
 
@@ -88,7 +99,7 @@ void SWDMacNetworkManager::sendApiHeartBeat() {
                                     {QStringLiteral("appVersion"),
                                      withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
     request.setTransferTimeout(kDefaultRequestTimeout);
-    QNetworkReply* reply = afNetworkManager_->get(request);
+    QNetworkReply* reply = send(afNetworkManager_->get(request));
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
         reply->deleteLater();
         const auto body = succeeded(reply) ? StringHelper::decodeUtf8(reply->readAll()) : std::nullopt;
@@ -128,7 +139,7 @@ void SWDMacNetworkManager::startGettingCommandFromApi() {
     if (task_)
         return;
     LOG_INFO("api:Getting command from api");
-    QNetworkReply* reply = afNetworkManager_->get(request);
+    QNetworkReply* reply = send(afNetworkManager_->get(request));
     task_ = reply;
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, machineId] {
         reply->deleteLater();
@@ -177,7 +188,7 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
     request.setTransferTimeout(kApiUploadTimeout);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
-    QNetworkReply* reply = afNetworkManager_->post(request, infoString.toUtf8());
+    QNetworkReply* reply = send(afNetworkManager_->post(request, infoString.toUtf8()));
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, url] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

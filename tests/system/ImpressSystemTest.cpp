@@ -3,8 +3,8 @@
 // phone in a network namespace of its own pairs, starts the show and reads the slide information.
 #include "ImpressProcess.h"
 #include "SystemTestSupport.h"
-#include "Wait.h"
 #include "remote/SynthesisedInput.h"
+#include "Wait.h"
 
 #include <QDir>
 #include <QImage>
@@ -55,17 +55,15 @@ protected:
     // Sends datagrams from the phone to a port of the host; the replies at the phone's ports.
     QStringList phone(const char* portKey, const QString& send, int expect) {
         return phoneHost.phone(
-            {"--to", PhoneNamespace::kComputerAddress, "--port", QString::number(host.port(portKey)),
-             "--listen",
+            {"--to", phoneHost.computerAddress(), "--port", QString::number(host.port(portKey)), "--listen",
              QString::number(host.port("DataPort")) + "," + QString::number(host.port("ConnectPort")),
              "--expect", QString::number(expect), "--wait", "5000", "--send", send});
     }
 
     // The LAN slide-information document as the phone reads it, once it says the note wanted.
     QJsonObject lanDocumentWithNote(const QString& wanted) {
-        const QString url = QStringLiteral("http://%1:%2/")
-                                .arg(QString::fromLatin1(PhoneNamespace::kComputerAddress))
-                                .arg(host.port("LanInfoPort"));
+        const QString url =
+            QStringLiteral("http://%1:%2/").arg(phoneHost.computerAddress()).arg(host.port("LanInfoPort"));
         QJsonObject document;
         waitUntil(
             [&] {

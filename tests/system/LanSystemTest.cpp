@@ -15,12 +15,15 @@ protected:
     }
 
     QStringList phone(qint64 toPort, const QStringList& sends, int expect, int waitMs = 5000) {
-        QStringList args{"--to", PhoneNamespace::kComputerAddress, "--port", QString::number(toPort), "--listen",
+        return phoneAt(phoneHost, toPort, sends, expect, waitMs);
+    }
+    QStringList phoneAt(const PhoneNamespace& at, qint64 toPort, const QStringList& sends, int expect, int waitMs = 5000) {
+        QStringList args{"--to", at.computerAddress(), "--port", QString::number(toPort), "--listen",
                          QString::number(host.port("DataPort")) + "," + QString::number(host.port("ConnectPort")),
                          "--expect", QString::number(expect), "--wait", QString::number(waitMs)};
         for (const QString& s : sends)
             args << "--send" << s;
-        return phoneHost.phone(args);
+        return at.phone(args);
     }
 
     PhoneNamespace phoneHost;
@@ -38,19 +41,34 @@ TEST_F(LanSystemTest, DiscoveryPairingHeartbeatAndStop) {
         const QStringList replies = phone(host.port(key), {"Check"}, 1);
         ASSERT_EQ(replies.size(), 1) << key << "\n" << host.output().toStdString();
         EXPECT_TRUE(replies[0].startsWith(data + R"( {"MachineName":")")) << replies[0].toStdString();
-        EXPECT_TRUE(replies[0].contains(QString("\"") + PhoneNamespace::kComputerAddress + "\"")) << replies[0].toStdString();
+        EXPECT_TRUE(replies[0].contains("\"" + phoneHost.computerAddress() + "\"")) << replies[0].toStdString();
         EXPECT_TRUE(replies[0].endsWith("]}"));
     }
+
+    // Refused while unpaired, and its id is dropped again after pairing.
+    EXPECT_TRUE(phone(host.port("CommandPort"), {"9|heartbeat|7"}, 1, 1500).isEmpty());
 
     // Pairing: "Confirm" at the phone's connect port; then the heartbeat answer at its data port.
     EXPECT_EQ(phone(host.port("CommandPort"), {"1|connect|A,Phone A"}, 1), QStringList{connect + " Confirm"});
     EXPECT_EQ(phone(host.port("CommandPort"), {"2|heartbeat|42"}, 1), QStringList{data + " heartBeat|OK:42"});
+    EXPECT_TRUE(phone(host.port("CommandPort"), {"9|heartbeat|7"}, 1, 1500).isEmpty());
     // A repeated id is dropped: no answer.
     EXPECT_TRUE(phone(host.port("CommandPort"), {"2|heartbeat|42"}, 1, 1500).isEmpty());
-    // Another device cannot pair, and discovery by another device id is not answered.
-    EXPECT_TRUE(phone(host.port("CommandPort"), {"3|connect|B,Phone B"}, 1, 1500).isEmpty());
-    EXPECT_TRUE(phone(host.port("CheckPort"), {"check:B"}, 1, 1500).isEmpty());
-    EXPECT_EQ(phone(host.port("CheckPort"), {"check:A"}, 1).size(), 1);
+
+    // A second phone on another address: its discovery and its pairing are refused while A is paired;
+    // "check:" with A's id is answered from anywhere.
+    PhoneNamespace second;
+    ASSERT_TRUE(second.ready()) << second.error().toStdString();
+    EXPECT_TRUE(phoneAt(second, host.port("CheckPort"), {"check"}, 1, 1500).isEmpty());
+    EXPECT_TRUE(phoneAt(second, host.port("CommandPort"), {"3|connect|B,Phone B"}, 1, 1500).isEmpty());
+    EXPECT_TRUE(phoneAt(second, host.port("CheckPort"), {"check:B"}, 1, 1500).isEmpty());
+    EXPECT_EQ(phoneAt(second, host.port("CheckPort"), {"check:A"}, 1).size(), 1);
+    EXPECT_EQ(phone(host.port("CheckPort"), {"check"}, 1).size(), 1); // the paired address
+
+    // After A disconnects, the second phone is answered and can pair.
+    EXPECT_TRUE(phone(host.port("CommandPort"), {"4|disconnect|A,bye"}, 1, 1500).isEmpty());
+    EXPECT_EQ(phoneAt(second, host.port("CheckPort"), {"check"}, 1).size(), 1);
+    EXPECT_EQ(phoneAt(second, host.port("CommandPort"), {"5|connect|B,Phone B"}, 1), QStringList{connect + " Confirm"});
 
     EXPECT_EQ(host.terminate(), 0) << host.output().toStdString();
     EXPECT_TRUE(host.output().contains("stop listening"));

@@ -45,13 +45,13 @@ protected:
     }
 
     QStringList send(const QString& text, int expect) {
-        return phoneHost.phone({"--to", PhoneNamespace::kComputerAddress, "--port", QString::number(host->port("CommandPort")),
+        return phoneHost.phone({"--to", phoneHost.computerAddress(), "--port", QString::number(host->port("CommandPort")),
                                 "--listen", QString::number(host->port("DataPort")) + "," + QString::number(host->port("ConnectPort")),
                                 "--send", text, "--expect", QString::number(expect), "--wait", "5000"});
     }
 
     std::pair<int, QByteArray> getDocument() {
-        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(PhoneNamespace::kComputerAddress).arg(host->port("LanInfoPort")));
+        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(phoneHost.computerAddress()).arg(host->port("LanInfoPort")));
     }
 
     PhoneNamespace phoneHost;
@@ -67,9 +67,9 @@ TEST_F(SlideInfoSystemTest, PodiumCastPushesTheNewSlideToTheLanServerAndTheCloud
     ASSERT_EQ(send("1|connect|A,Phone A", 1).size(), 1);
     ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 1; })); // the connect's push
 
-    // The show moves to slide 2 as the command arrives.
+    // The show moves to slide 2 as the down arrow arrives.
     fake->setSlide(FakePresentation::App::PowerPoint, 2, 5);
-    send("2|start", 0);
+    send("2|cmd|{DOWN}", 0);
     ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 2; })) << host->output().toStdString();
     const QByteArray uploaded = cloud.requests("/api/Info")[1].body;
 
@@ -86,7 +86,7 @@ TEST_F(SlideInfoSystemTest, PodiumCastPushesTheNewSlideToTheLanServerAndTheCloud
 
     // A command from the cloud is executed and its push uploaded.
     fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
-    cloud.queueCommand("\"3|start\"");
+    cloud.queueCommand("\"3|cmd|{UP}\"");
     ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 3; })) << host->output().toStdString();
     EXPECT_EQ(json(cloud.requests("/api/Info")[2].body)["Note"].toString(), "note 1 \"quoted\"");
 

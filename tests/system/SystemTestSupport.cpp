@@ -22,17 +22,22 @@ QString readAll(QProcess& p) { return QString::fromUtf8(p.readAllStandardOutput(
 } // namespace
 
 PhoneNamespace::PhoneNamespace() {
-    const QString id = QString::number(QCoreApplication::applicationPid() % 100000);
+    static int made = 0; // phones of this process, each on its own subnet
+    const int index = made++;
+    const QString id = QString::number(QCoreApplication::applicationPid() % 100000) + (index ? QString::number(index) : QString());
     name_ = "pcphone" + id;
     hostLink_ = "pch" + id;
     phoneLink_ = "pcp" + id;
+    const QString subnet = "10." + QString::number(213 + index) + "." + QString::number(QCoreApplication::applicationPid() % 250 + 1) + ".";
+    computerAddress_ = subnet + "1";
+    phoneAddress_ = subnet + "2";
     run({"netns", "del", name_}); // a leftover of an earlier run
     run({"link", "del", hostLink_});
     ready_ = run({"netns", "add", name_}) && run({"link", "add", hostLink_, "type", "veth", "peer", "name", phoneLink_}) &&
              run({"link", "set", phoneLink_, "netns", name_}) &&
-             run({"addr", "add", QString(kComputerAddress) + "/24", "dev", hostLink_}) &&
+             run({"addr", "add", computerAddress_ + "/24", "dev", hostLink_}) &&
              run({"link", "set", hostLink_, "up"}) &&
-             run({"netns", "exec", name_, "ip", "addr", "add", QString(kPhoneAddress) + "/24", "dev", phoneLink_}) &&
+             run({"netns", "exec", name_, "ip", "addr", "add", phoneAddress_ + "/24", "dev", phoneLink_}) &&
              run({"netns", "exec", name_, "ip", "link", "set", phoneLink_, "up"}) &&
              run({"netns", "exec", name_, "ip", "link", "set", "lo", "up"});
 }

@@ -14,10 +14,11 @@ class TestBundle;
 // subnet. Nothing leaves the machine: the phone's only link is the pair.
 class PhoneNamespace {
 public:
-    static constexpr const char* kComputerAddress = "10.213.77.1";
-    static constexpr const char* kPhoneAddress = "10.213.77.2";
-
     PhoneNamespace();
+    // The two ends of the pair, on a /24 chosen by the process id and the phone's number in the process,
+    // so that phones and test processes running side by side never share a subnet.
+    const QString& computerAddress() const { return computerAddress_; }
+    const QString& phoneAddress() const { return phoneAddress_; }
     ~PhoneNamespace();
     bool ready() const { return ready_; }
     const QString& error() const { return error_; }
@@ -30,7 +31,7 @@ public:
 
 private:
     bool run(const QStringList& arguments);
-    QString name_, hostLink_, phoneLink_;
+    QString name_, hostLink_, phoneLink_, computerAddress_, phoneAddress_;
     bool ready_ = false;
     QString error_;
 };

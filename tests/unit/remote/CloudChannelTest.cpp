@@ -131,6 +131,21 @@ TEST_F(CloudTest, FailuresCountUpPauseThePollAndRecover) {
     EXPECT_TRUE(waitUntil([&] { return cloud.requests("/api/Command").size() > pollsBefore; }));
 }
 
+TEST_F(CloudTest, HugeAnswersAndAnUnusableRootAreFailures) {
+    cloud.setHeartbeatBody("heartbeat|ok" + QByteArray(3 * 1024 * 1024, ' '));
+    heartbeat();
+    EXPECT_EQ(api.back(), false);
+    EXPECT_EQ(network->apiHeartBeatFailureCount(), 1);
+
+    for (const char* root : {"", "not a url at all", "ftp://127.0.0.1:1"}) {
+        const TestBundle broken({{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}, {"ApiRoot", root}});
+        broken.makeMain();
+        heartbeat();
+        EXPECT_EQ(api.back(), false) << root;
+    }
+    EXPECT_FALSE(network->isPollingCommands());
+}
+
 TEST_F(CloudTest, AFailedPollWhileConnectedIsReplacedAtOnce) {
     cloud.setPollHold(100);
     heartbeat();

@@ -6,6 +6,8 @@
 #include "presentation/PowerPointHelper.h"
 
 #include "FakeDatagramTransport.h"
+#include "RecordingEventPoster.h"
+#include "Wait.h"
 #include "Fakes.h"
 #include "TestBundle.h"
 
@@ -21,13 +23,22 @@ protected:
         bundle.makeMain();
         QFile::remove(UserDefaults::filePath());
         scripts->answerText("getPdfPath", cache.path() + "/");
+        platform::Platform::setEventPoster(poster);
         lanToken = NotificationCenter::defaultCenter().addObserver("kLanConnectionStatusChanged", [this](const QVariant& v) {
             lanPosts.push_back(v.toBool());
         });
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(lanToken);
+        platform::Platform::setEventPoster(nullptr);
         QFile::remove(UserDefaults::filePath());
+    }
+    std::vector<std::string> posted() { return describeEvents(poster->events()); }
+    std::vector<int> types() {
+        std::vector<int> out;
+        for (const auto& e : poster->events())
+            out.push_back(e.type);
+        return out;
     }
 
     void pair() { executor.executeCommand(QStringLiteral("|connect|A,Phone A"), QStringLiteral("192.168.1.20")); }
@@ -49,6 +60,7 @@ protected:
     SWDMacCommandManager executor{{&network, [this]() -> PowerPointHelper& { return *presentation; }, [this] { ++pushes; }}};
     std::vector<bool> lanPosts;
     NotificationCenter::Token lanToken = 0;
+    std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
 };
 
 } // namespace
@@ -57,11 +69,12 @@ TEST_F(ExecutorTest, ParsingAndTheSeenIdTable) {
     executor.executeCommand(std::nullopt, std::nullopt);
     executor.executeCommand(QString(""), std::nullopt);
     executor.executeCommand(QStringLiteral("no bar here"), std::nullopt);
-    EXPECT_TRUE(executor.executedCommandDic().isEmpty());
+    EXPECT_EQ(executor.seenCommandIdCount(), 0u);
 
     // Refused by the gate, but recorded: the same string after pairing is still dropped.
     executor.executeCommand(QStringLiteral("ID9|start"), std::nullopt);
-    EXPECT_EQ(executor.executedCommandDic().value("id9"), "ID9|start");
+    EXPECT_TRUE(executor.hasSeenCommandId("id9"));
+    EXPECT_FALSE(executor.hasSeenCommandId("ID9"));
     pair();
     scripts->clearRuns();
     presentation->setIsAllowGeneratePDF(false);
@@ -76,13 +89,13 @@ TEST_F(ExecutorTest, ParsingAndTheSeenIdTable) {
     executor.executeCommand(QStringLiteral("|start"), std::nullopt);
     executor.executeCommand(QStringLiteral("|start"), std::nullopt);
     EXPECT_EQ(pushes, 5);
-    EXPECT_EQ(executor.executedCommandDic().value("0"), "0|start|x");
-    EXPECT_FALSE(executor.executedCommandDic().contains(""));
+    EXPECT_TRUE(executor.hasSeenCommandId("0"));
+    EXPECT_FALSE(executor.hasSeenCommandId(""));
 
     // Nothing is trimmed: " start" is no type, but its id is recorded.
     executor.executeCommand(QStringLiteral("11| start"), std::nullopt);
     EXPECT_EQ(pushes, 5);
-    EXPECT_TRUE(executor.executedCommandDic().contains("11"));
+    EXPECT_TRUE(executor.hasSeenCommandId("11"));
 }
 
 TEST_F(ExecutorTest, ConnectAndDisconnectArguments) {
@@ -153,4 +166,109 @@ TEST_F(ExecutorTest, SameIdFromManyThreadsRunsOnce) {
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(pushes, before + 1);
+}
+
+TEST_F(ExecutorTest, ClicksAreGatedAndDeduplicated) {
+    executor.executeCommand(QStringLiteral("9|click"), std::nullopt);
+    EXPECT_TRUE(poster->events().empty()); // unpaired
+    pair();
+    executor.executeCommand(QStringLiteral("9|click"), std::nullopt);
+    EXPECT_TRUE(poster->events().empty()); // the id was recorded before the gate
+    executor.executeCommand(QStringLiteral("7|click"), std::nullopt);
+    executor.executeCommand(QStringLiteral("7|click"), std::nullopt);
+    EXPECT_EQ(types(), (std::vector<int>{1, 2, 2})); // down, up and one more up
+    poster->clear();
+    executor.executeCommand(QStringLiteral("0|click"), std::nullopt);
+    executor.executeCommand(QStringLiteral("0|click|"), std::nullopt);
+    EXPECT_EQ(types().size(), 6u);
+    poster->clear();
+    executor.executeCommand(QStringLiteral("|doubleclick"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|rightclick"), std::nullopt);
+    EXPECT_EQ(types(), (std::vector<int>{1, 2, 1, 2, 3, 4}));
+}
+
+TEST_F(ExecutorTest, ArrowsAndNamedKeys) {
+    pair();
+    const int before = pushes;
+    executor.executeCommand(QStringLiteral("|CMD|{down}"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|cmd|{Up}"), std::nullopt);
+    ASSERT_EQ(poster->events().size(), 4u);
+    EXPECT_EQ(poster->events()[0].keyCode, 125);
+    EXPECT_EQ(poster->events()[0].flags, std::optional<std::uint64_t>(0xC));
+    EXPECT_EQ(poster->events()[2].keyCode, 126);
+    EXPECT_EQ(pushes, before + 2);
+    executor.executeCommand(QStringLiteral("|cmd|"), std::nullopt);  // nothing and no push
+    executor.executeCommand(QStringLiteral("|cmd|{LEFT}"), std::nullopt); // no key, but a push
+    EXPECT_EQ(poster->events().size(), 4u);
+    EXPECT_EQ(pushes, before + 3);
+
+    poster->clear();
+    executor.executeCommand(QStringLiteral("|key|Esc"), std::nullopt);
+    EXPECT_TRUE(poster->events().empty());
+    executor.executeCommand(QStringLiteral("|key|%"), std::nullopt);
+    ASSERT_EQ(poster->events().size(), 2u);
+    EXPECT_EQ(poster->events()[0].keyCode, 23);
+    EXPECT_EQ(poster->events()[0].flags, std::optional<std::uint64_t>(0x20000));
+    EXPECT_EQ(pushes, before + 3); // keys push nothing
+}
+
+TEST_F(ExecutorTest, ScrollMoveAndTextArguments) {
+    pair();
+    executor.executeCommand(QStringLiteral("|scroll|(2,1)"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|scroll|[1,1]"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|scroll|(0,-4)"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|scroll|(2.7,x)"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|scroll|(5)"), std::nullopt); // one item: ignored
+    const auto events = poster->events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].wheel2, 6);
+    EXPECT_EQ(events[0].wheel1, 0);
+    EXPECT_EQ(events[1].wheel1, 3);
+    EXPECT_EQ(events[2].wheel1, -12);
+    EXPECT_EQ(events[3].wheel2, 6); // 2.7 reads as 2
+
+    poster->clear();
+    poster->setCursor(QPointF(100, 100));
+    executor.executeCommand(QStringLiteral("|move|(25,5)"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|move|x"), std::nullopt);
+    executor.executeCommand(QStringLiteral("|move|"), std::nullopt);
+    EXPECT_EQ(poster->events().size(), 2u); // two steps
+    EXPECT_EQ(poster->cursorLocation(), QPointF(125, 105));
+
+    poster->clear();
+    executor.executeCommand(QStringLiteral("|text|héllo"), std::nullopt);
+    ASSERT_EQ(poster->events().size(), 1u);
+    EXPECT_EQ(poster->events()[0].unicodeString, QString(QChar(0xFEFF)) + "héllo");
+}
+
+TEST_F(ExecutorTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
+    pair();
+    poster->setCursor(QPointF(50, 50));
+    executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
+    EXPECT_TRUE(executor.isDragging());
+    for (int i = 0; i < 3; ++i)
+        executor.executeCommand(QStringLiteral("|move|(4,2)"), std::nullopt);
+    EXPECT_EQ(executor.dragEndRemain(), 1.0);
+    EXPECT_EQ(types(), (std::vector<int>{1, 6, 6, 6}));
+    // The countdown runs on the main thread's event loop and releases the button when it reaches zero.
+    ASSERT_TRUE(waitUntil([&] { return !executor.isDragging(); }));
+    EXPECT_EQ(types(), (std::vector<int>{1, 6, 6, 6, 2}));
+    EXPECT_LE(executor.dragEndRemain(), 0.0);
+    EXPECT_GT(executor.dragEndRemain(), -0.05); // the tenth tick, not the eleventh
+
+    // "mouseup" releases at once but leaves a running countdown: it releases once more at its end.
+    poster->clear();
+    executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
+    // From a LAN thread, which waits while the main thread starts the countdown.
+    std::atomic<bool> moved{false};
+    std::thread lan([&] {
+        executor.executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt);
+        moved = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return moved.load(); }));
+    lan.join();
+    executor.executeCommand(QStringLiteral("|mouseup"), std::nullopt);
+    EXPECT_FALSE(executor.isDragging());
+    ASSERT_TRUE(waitUntil([&] { return types().size() == 4; }));
+    EXPECT_EQ(types(), (std::vector<int>{1, 6, 2, 2}));
 }
