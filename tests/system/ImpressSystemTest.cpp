@@ -1,6 +1,7 @@
 // The whole road with a real presentation program: LibreOffice Impress on the test's X display shows a
 // deck the test made, the headless service host runs the bundle's PowerPoint scripts against it, and a
-// phone in a network namespace of its own pairs, starts the show and reads the slide information.
+// phone in a network namespace of its own pairs, starts the show, moves it one slide with the down arrow
+// and reads the slide information.
 #include "ImpressProcess.h"
 #include "SystemTestSupport.h"
 #include "Wait.h"
