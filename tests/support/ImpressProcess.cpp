@@ -88,6 +88,17 @@ bool ImpressProcess::start() {
         return false;
     }
     group_ = pid_t(process_.processId());
+    // Should this process end without stop() (a test killed at its time limit), a watcher in the
+    // office's group ends the group, so that no office outlives its test.
+    const pid_t group = group_;
+    watcher_.setChildProcessModifier([group] { joinNewProcessGroup(group); });
+    watcher_.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "while kill -0 \"$1\" 2>/dev/null; do sleep 1; done; rm -f \"$3\"; kill -s KILL -- \"-$2\""),
+         QStringLiteral("sh"), QString::number(QCoreApplication::applicationPid()), QString::number(group),
+         QStringLiteral("/tmp/") + pipePrefix() + pipe_});
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < kStartLimitMs && isRunning()) {
@@ -131,6 +142,7 @@ void ImpressProcess::kill() {
         ::kill(-group_, SIGKILL);
     process_.waitForFinished(30000);
     userOpen_.waitForFinished(30000);
+    watcher_.waitForFinished(30000);
 }
 
 void ImpressProcess::stop() {

@@ -45,6 +45,7 @@ private:
     QString pipe_;
     QProcess process_;
     QProcess userOpen_;
+    QProcess watcher_;
     pid_t group_ = 0;
     QStringList pipesBefore_;
     mutable QString log_;
