@@ -21,12 +21,17 @@ ScriptRunResult ProcessScriptRunner::run(const QString& name) {
     const QFileInfo info(path);
     if (!info.isFile())
         return outcome;
+    if (!info.isExecutable()) {
+        outcome.loadError = ScriptError{-1, QStringLiteral("%1 is not executable").arg(path)};
+        return outcome;
+    }
 
     QProcess process;
-    process.setProgram(path);
+    // In a session (and process group) of its own, so that a script that runs too long is ended with
+    // everything it started. setsid execs the script in place: the process is the script.
+    process.setProgram(QStringLiteral("/usr/bin/setsid"));
+    process.setArguments({QStringLiteral("--wait"), path});
     process.setStandardInputFile(QProcess::nullDevice());
-    // A group of its own, so that a script that runs too long is ended with everything it started.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(int(timeout_.count()))) {
         outcome.loadError = ScriptError{-1, process.errorString()};
