@@ -421,7 +421,7 @@ public:
     // Command, data and check socket.
     const std::vector<quint16>& ports() const { return ports_; }
     SWDMacNetworkManager& network() { return *network_; }
-    qsizetype idsRecorded() const { return executor_->executedCommandDic().size(); }
+    qsizetype idsRecorded() const { return qsizetype(executor_->seenCommandIdCount()); }
 
 private:
     std::vector<quint16> ports_;
