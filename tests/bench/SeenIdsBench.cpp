@@ -5,7 +5,6 @@
 #include "FakeDatagramTransport.h"
 #include "TestBundle.h"
 
-#include <QApplication>
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -29,10 +28,3 @@ BENCHMARK(BM_DistinctIdsWhileUnpaired)->Iterations(1000000);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}

@@ -8,7 +8,6 @@
 #include "Fakes.h"
 #include "TestBundle.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QPainter>
 #include <QPdfWriter>
@@ -79,10 +78,3 @@ BENCHMARK(BM_WarmDocument)->Arg(0)->Arg(1)->ArgNames({"cloud"})->Unit(benchmark:
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
