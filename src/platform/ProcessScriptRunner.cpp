@@ -11,7 +11,8 @@
 namespace platform {
 
 ProcessScriptRunner::ProcessScriptRunner(QString resourcesPath, std::chrono::milliseconds timeout)
-    : resourcesPath_(std::move(resourcesPath)), timeout_(timeout) {}
+    : resourcesPath_(std::move(resourcesPath))
+    , timeout_(timeout) {}
 
 ScriptRunResult ProcessScriptRunner::run(const QString& name) {
     ScriptRunResult outcome;
@@ -42,8 +43,9 @@ ScriptRunResult ProcessScriptRunner::run(const QString& name) {
             ::kill(-pid_t(pid), SIGKILL);
         process.kill();
         process.waitForFinished(-1);
-        outcome.runError = ScriptError{kTimeoutErrorNumber,
-                                       QStringLiteral("%1 did not end within %2 ms").arg(name).arg(timeout_.count())};
+        outcome.runError =
+            ScriptError{kTimeoutErrorNumber,
+                        QStringLiteral("%1 did not end within %2 ms").arg(name).arg(timeout_.count())};
         return outcome;
     }
 

@@ -54,7 +54,8 @@ std::shared_ptr<Image> drawSlide(int number) {
                                   QStringLiteral("Next: pricing, hiring, the autumn launch")};
         for (int i = 0; i < bullets.size(); ++i)
             p.drawText(QPointF(80, 250 + 70 * i), QStringLiteral("\u2022  ") + bullets[i]);
-        const QColor bars[] = {QColor(66, 133, 244), QColor(219, 68, 55), QColor(244, 180, 0), QColor(15, 157, 88)};
+        const QColor bars[] = {QColor(66, 133, 244), QColor(219, 68, 55), QColor(244, 180, 0),
+                               QColor(15, 157, 88)};
         for (int i = 0; i < 8; ++i) {
             const double height = 80 + 40 * ((i * 7 + number * 3) % 9);
             p.fillRect(QRectF(90 + 80 * i, 1120 - height, 56, height), bars[i % 4]);
@@ -66,8 +67,9 @@ std::shared_ptr<Image> drawSlide(int number) {
         QRandomGenerator random(quint32(number) * 7919u);
         for (int y = 0; y < field.height(); ++y)
             for (int x = 0; x < field.width(); ++x)
-                field.setPixel(x, y, qRgb(90 + int(random.bounded(120)), 110 + int(random.bounded(100)),
-                                          80 + int(random.bounded(140))));
+                field.setPixel(x, y,
+                               qRgb(90 + int(random.bounded(120)), 110 + int(random.bounded(100)),
+                                    80 + int(random.bounded(140))));
         const QRectF picture(820, 560, 700, 560);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.drawImage(picture, field.scaled(700, 560, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));

@@ -5,7 +5,6 @@
 #include "FakeDatagramTransport.h"
 #include "TestBundle.h"
 
-
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -19,7 +18,8 @@ void BM_DistinctIdsWhileUnpaired(benchmark::State& state) {
     qint64 next = 0;
     const size_t heapBefore = mallinfo2().uordblks;
     for (auto _ : state)
-        executor.executeCommand(QString::number(next++) + QStringLiteral("|click|long arguments are not kept"), std::nullopt);
+        executor.executeCommand(
+            QString::number(next++) + QStringLiteral("|click|long arguments are not kept"), std::nullopt);
     const double bytes = double(mallinfo2().uordblks - heapBefore);
     state.counters["ids"] = double(executor.seenCommandIdCount());
     state.counters["bytes_per_million_ids"] = bytes / double(executor.seenCommandIdCount()) * 1e6;
@@ -27,4 +27,3 @@ void BM_DistinctIdsWhileUnpaired(benchmark::State& state) {
 BENCHMARK(BM_DistinctIdsWhileUnpaired)->Iterations(1000000);
 
 } // namespace
-

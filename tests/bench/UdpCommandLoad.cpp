@@ -113,7 +113,8 @@ public:
                        ip({"link", "set", phoneLink_, "netns", name_}) &&
                        ip({"addr", "add", QString(kComputerAddress) + "/24", "dev", hostLink_}) &&
                        ip({"link", "set", hostLink_, "up"}) &&
-                       ip({"netns", "exec", name_, "ip", "addr", "add", QString(kPhoneAddress) + "/24", "dev", phoneLink_}) &&
+                       ip({"netns", "exec", name_, "ip", "addr", "add", QString(kPhoneAddress) + "/24", "dev",
+                           phoneLink_}) &&
                        ip({"netns", "exec", name_, "ip", "link", "set", phoneLink_, "up"}) &&
                        ip({"netns", "exec", name_, "ip", "link", "set", "lo", "up"});
         if (!inNamespace_)
@@ -155,8 +156,10 @@ private:
         const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
                         process.exitCode() == 0;
         if (!ok && why_.isEmpty())
-            why_ = "ip " + arguments.join(u' ') + ": " +
-                   QString::fromLocal8Bit(process.readAllStandardError() + process.errorString().toLocal8Bit()).trimmed();
+            why_ =
+                "ip " + arguments.join(u' ') + ": " +
+                QString::fromLocal8Bit(process.readAllStandardError() + process.errorString().toLocal8Bit())
+                    .trimmed();
         return ok;
     }
     void removeNamespace() {
@@ -336,7 +339,8 @@ RunResult rawReceive(const SenderHost& host, int sockets, const Options& options
 // holds this and keeps calling it after shutdown, when every call does nothing.
 class ShutdownTransport : public DatagramTransport {
 public:
-    ShutdownTransport() : inner_(std::make_unique<AsioDatagramTransport>()) {}
+    ShutdownTransport()
+        : inner_(std::make_unique<AsioDatagramTransport>()) {}
 
     std::optional<QString> listen(UdpSocketRole socket, quint16 port, Receiver receiver) override {
         std::lock_guard lock(mutex_);
@@ -385,26 +389,31 @@ public:
     Service() {
         ThreadHelper::RunOnMainThread([this] {
             ports_ = {freeUdpPort(), freeUdpPort(), freeUdpPort()};
-            bundle_ = std::make_unique<TestBundle>(QVariantMap{
-                {"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
-                {"CFBundleVersion", "1.0"},
-                {"CommandPort", ports_[0]},
-                {"DataPort", ports_[1]},
-                {"CheckPort", ports_[2]},
-                {"ConnectPort", freeUdpPort()},
-                {"LanInfoPort", 0},
-                {"HttpPort", 0}});
+            bundle_ = std::make_unique<TestBundle>(
+                QVariantMap{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
+                            {"CFBundleVersion", "1.0"},
+                            {"CommandPort", ports_[0]},
+                            {"DataPort", ports_[1]},
+                            {"CheckPort", ports_[2]},
+                            {"ConnectPort", freeUdpPort()},
+                            {"LanInfoPort", 0},
+                            {"HttpPort", 0}});
             bundle_->makeMain();
-            presentation_ = PowerPointHelper::create(
-                {std::make_shared<FakeScriptRunner>(), std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+            presentation_ =
+                PowerPointHelper::create({std::make_shared<FakeScriptRunner>(),
+                                          std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
             network_ = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
                 transport_,
                 [this](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
                     executor_->executeCommand(command, fromIpAddr);
                 },
-                [this]() -> PowerPointHelper& { return *presentation_; }});
+                [this]() -> PowerPointHelper& {
+                    return *presentation_;
+                }});
             executor_ = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; }, [] {}});
+                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; },
+                [] {
+                }});
             network_->startUdp();
         });
     }
@@ -483,7 +492,8 @@ RunResult serviceLoad(const SenderHost& host, RecordingEventPoster& poster, Post
                       const std::string& tail, const Options& options) {
     Service service;
     RunResult result;
-    result.name = "service " + tail + ", " + std::to_string(sockets) + (sockets == 1 ? " socket" : " sockets");
+    result.name =
+        "service " + tail + ", " + std::to_string(sockets) + (sockets == 1 ? " socket" : " sockets");
     if (!pair(host, service)) {
         result.check = "pairing failed";
         return result;
@@ -505,9 +515,11 @@ RunResult serviceLoad(const SenderHost& host, RecordingEventPoster& poster, Post
     const quint64 recorded = quint64(service.idsRecorded());
     const quint64 expectedUps = pointer ? 0 : count;
     const quint64 strays = pointer ? events.downs.read().first : events.moves.read().first;
-    const bool whole = events.ups == expectedUps && events.others == 0 && strays == 0 && recorded == count + 1;
-    result.check = whole ? "ok" : "MISMATCH: key-ups " + std::to_string(events.ups) + ", other events " +
-                                      std::to_string(events.others + strays) + ", ids " + std::to_string(recorded);
+    const bool whole =
+        events.ups == expectedUps && events.others == 0 && strays == 0 && recorded == count + 1;
+    result.check = whole ? "ok"
+                         : "MISMATCH: key-ups " + std::to_string(events.ups) + ", other events " +
+                               std::to_string(events.others + strays) + ", ids " + std::to_string(recorded);
     poster.clear();
     return result;
 }
@@ -537,8 +549,10 @@ Latency pacedLatency(const SenderHost& host, PostedEvents& events, const Options
             const auto sentAt = Clock::now();
             socket.send(datagram, size_t(size));
             std::unique_lock lock(events.downs.mutex);
-            if (events.downs.changed.wait_for(lock, std::chrono::seconds(1), [&] { return events.downs.count > before; }))
-                latency.micros.push_back(std::chrono::duration<double, std::micro>(events.downs.last - sentAt).count());
+            if (events.downs.changed.wait_for(lock, std::chrono::seconds(1),
+                                              [&] { return events.downs.count > before; }))
+                latency.micros.push_back(
+                    std::chrono::duration<double, std::micro>(events.downs.last - sentAt).count());
             else
                 ++latency.lost;
             lock.unlock();
@@ -578,33 +592,44 @@ void run(const Options& options) {
     results.push_back(serviceLoad(host, *poster, events, 3, "move|{1,1}", options));
     platform::Platform::setEventPoster(nullptr);
 
-    std::printf("UDP command load: %.1f s of sending a run; %s\n", options.seconds, qPrintable(host.describe()));
+    std::printf("UDP command load: %.1f s of sending a run; %s\n", options.seconds,
+                qPrintable(host.describe()));
     std::printf("cores %u, load average before %s, after %s\n", std::thread::hardware_concurrency(),
                 qPrintable(loadBefore), qPrintable(loadAverage()));
-    std::printf("\n%-30s %12s %14s %10s %9s  %s\n", "run", "sent/s", "handled/s", "handled", "% of raw", "check");
-    const auto rawRate = [&](int sockets) { return results[sockets == 1 ? 0 : 1].arrivedPerSecond(); };
+    std::printf("\n%-30s %12s %14s %10s %9s  %s\n", "run", "sent/s", "handled/s", "handled", "% of raw",
+                "check");
+    const auto rawRate = [&](int sockets) {
+        return results[sockets == 1 ? 0 : 1].arrivedPerSecond();
+    };
     for (const RunResult& r : results) {
         const bool raw = r.name.rfind("raw", 0) == 0;
         const int sockets = r.name.find("1 socket") != std::string::npos ? 1 : 3;
         char share[16] = "";
         if (!raw && rawRate(sockets) > 0)
             std::snprintf(share, sizeof share, "%.1f", 100.0 * r.arrivedPerSecond() / rawRate(sockets));
-        std::printf("%-30s %12.0f %14.0f %10llu %9s  %s\n", r.name.c_str(), r.sentPerSecond(), r.arrivedPerSecond(),
-                    static_cast<unsigned long long>(r.arrived), share, raw ? "" : r.check.c_str());
+        std::printf("%-30s %12.0f %14.0f %10llu %9s  %s\n", r.name.c_str(), r.sentPerSecond(),
+                    r.arrivedPerSecond(), static_cast<unsigned long long>(r.arrived), share,
+                    raw ? "" : r.check.c_str());
     }
-    std::printf("(raw: datagrams a plain socket received; key commands: key-downs posted, one per command, on the\n"
-                " main thread; move: mouse-moved events, posted on the handler's thread without the main thread)\n");
+    std::printf(
+        "(raw: datagrams a plain socket received; key commands: key-downs posted, one per command, on the\n"
+        " main thread; move: mouse-moved events, posted on the handler's thread without the main thread)\n");
     for (int i = 0; i < 2; ++i)
-        if (results[size_t(i)].sent && double(results[size_t(i)].arrived) >= 0.95 * double(results[size_t(i)].sent))
-            std::printf("(%s: the plain socket took at least 95%% of what was sent, so this rate is the sender's)\n",
-                        results[size_t(i)].name.c_str());
-    std::printf("\nlatency, datagram sent -> key-down posted, \"key|esc\" one at a time, ~1 ms apart, before the floods:\n");
+        if (results[size_t(i)].sent &&
+            double(results[size_t(i)].arrived) >= 0.95 * double(results[size_t(i)].sent))
+            std::printf(
+                "(%s: the plain socket took at least 95%% of what was sent, so this rate is the sender's)\n",
+                results[size_t(i)].name.c_str());
+    std::printf("\nlatency, datagram sent -> key-down posted, \"key|esc\" one at a time, ~1 ms apart, before "
+                "the floods:\n");
     const auto over = [&](double micros) {
-        return std::count_if(latency.micros.begin(), latency.micros.end(), [micros](double m) { return m > micros; });
+        return std::count_if(latency.micros.begin(), latency.micros.end(),
+                             [micros](double m) { return m > micros; });
     };
-    std::printf("  samples %zu, lost %d, p50 %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n", latency.micros.size(),
-                latency.lost, percentile(latency.micros, 50), percentile(latency.micros, 90),
-                percentile(latency.micros, 99), latency.micros.empty() ? 0.0 : latency.micros.back());
+    std::printf("  samples %zu, lost %d, p50 %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
+                latency.micros.size(), latency.lost, percentile(latency.micros, 50),
+                percentile(latency.micros, 90), percentile(latency.micros, 99),
+                latency.micros.empty() ? 0.0 : latency.micros.back());
     std::printf("  over 1 ms: %td, over 10 ms: %td\n", over(1000), over(10000));
 }
 
@@ -638,7 +663,8 @@ int main(int argc, char** argv) {
     // The main thread runs the event loop that posts the key presses; the runs drive it from here.
     std::thread driver([&options] {
         run(options);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     });
     const int status = QCoreApplication::exec();
     driver.join();

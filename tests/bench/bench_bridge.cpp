@@ -84,4 +84,3 @@ BENCHMARK_CAPTURE(pollPass, PowerPoint, App::PowerPoint)->Unit(benchmark::kMilli
 BENCHMARK_CAPTURE(pollPass, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, PowerPoint, App::PowerPoint)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
-
