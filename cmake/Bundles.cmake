@@ -13,23 +13,50 @@ set(PC_FLAVOURS
 file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/* ${CMAKE_SOURCE_DIR}/resources/images/*)
 file(GLOB PC_TRANSLATION_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/translations/*)
 
-# The compiled scripts that read or drive an open presentation. No presentation application runs on
-# Linux, so they all fail alike: each is made from one template and joins the scripts of
-# resources/Scripts/ in Resources.
-set(PC_DOCUMENT_SCRIPTS
-    isPptPlayingOrNot isKeynotePlayingOrNot playPpt playKeynote
-    getPptCurrentSlideIndex getPptCurrentSlideNumber getKeynoteCurrentSlideNumber
-    getPptTotalSlideCount getKeynoteTotalSlideCount getPptWidth getPptHeight
-    getPptCurrentSlideNote getPptNextSlideNote getPptAlternateSlideNote
-    getPptCurrentPageNote getPptNextPageNote getPptAlternatePageNote
-    getKeynoteCurrentSlideNote getKeynoteNextSlideNote getKeynoteAlternateSlideNote
-    ppt2Pdf keynote2Pdf)
-foreach(SCRIPT_NAME IN LISTS PC_DOCUMENT_SCRIPTS)
-    set(script ${CMAKE_BINARY_DIR}/scripts/${SCRIPT_NAME}.scpt)
-    configure_file(${CMAKE_SOURCE_DIR}/resources/script-templates/noDocument.scpt.in ${script} @ONLY
+# Compiled scripts made from a template: each joins the scripts of resources/Scripts/ in Resources.
+function(pc_add_script template name description)
+    set(SCRIPT_NAME ${name})
+    set(SCRIPT_DESCRIPTION "${description}")
+    set(script ${CMAKE_BINARY_DIR}/scripts/${name}.scpt)
+    configure_file(${CMAKE_SOURCE_DIR}/resources/script-templates/${template} ${script} @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
-    list(APPEND PC_RESOURCE_FILES ${script})
+    set(PC_RESOURCE_FILES ${PC_RESOURCE_FILES} ${script} PARENT_SCOPE)
+endfunction()
+
+# The PowerPoint scripts ask LibreOffice Impress, which opens PowerPoint files, over a UNO connection
+# (resources/Scripts/impress_bridge.py). name|what it answers
+set(PC_IMPRESS_SCRIPTS
+    "isPptOpenOrNot|the path of the presentation open in front, or \"no\""
+    "isPptPlayingOrNot|\"yes\" while its slide show runs, no result while it does not"
+    "playPpt|starts the slide show unless it runs, no result"
+    "getPptCurrentSlideIndex|the number of the slide the slide show shows, from 1"
+    "getPptCurrentSlideNumber|the number of the slide the editing view shows, from 1"
+    "getPptTotalSlideCount|the number of slides"
+    "getPptWidth|the slide width in points"
+    "getPptHeight|the slide height in points"
+    "getPptCurrentSlideNote|the note of the slide the slide show shows"
+    "getPptNextSlideNote|the note of the slide the slide show shows next, empty at the end"
+    "getPptAlternateSlideNote|the Alternate note: the note of the previous slide of the slide show, the one a step back returns to (hidden slides skipped), empty on the first"
+    "getPptCurrentPageNote|the note of the slide the editing view shows"
+    "getPptNextPageNote|the note of the slide after the one the editing view shows, empty after the last"
+    "getPptAlternatePageNote|the Alternate note: the note of the slide before the one the editing view shows, empty before the first"
+    "ppt2Pdf|exports every slide, hidden ones too, one PDF page each, and answers the PDF's path")
+foreach(entry IN LISTS PC_IMPRESS_SCRIPTS)
+    string(FIND "${entry}" "|" bar)
+    string(SUBSTRING "${entry}" 0 ${bar} name)
+    math(EXPR bar "${bar} + 1")
+    string(SUBSTRING "${entry}" ${bar} -1 description)
+    pc_add_script(impress.scpt.in ${name} "${description}")
+endforeach()
+
+# Keynote does not run on this host: its document scripts fail as finding no such object, and
+# isKeynoteOpenOrNot (in resources/Scripts/) answers that nothing is open.
+set(PC_KEYNOTE_SCRIPTS
+    isKeynotePlayingOrNot playKeynote getKeynoteCurrentSlideNumber getKeynoteTotalSlideCount
+    getKeynoteCurrentSlideNote getKeynoteNextSlideNote getKeynoteAlternateSlideNote keynote2Pdf)
+foreach(name IN LISTS PC_KEYNOTE_SCRIPTS)
+    pc_add_script(noDocument.scpt.in ${name} "")
 endforeach()
 
 set(PC_BUNDLE_OUTPUTS)

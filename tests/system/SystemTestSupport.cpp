@@ -106,6 +106,8 @@ bool ServiceHostProcess::start() {
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
     env.insert("XDG_CACHE_HOME", home_.path() + "/.cache");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (auto it = environment_.begin(); it != environment_.end(); ++it)
+        env.insert(it.key(), it.value().toString());
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(PC_SERVICE_HOST, {bundle_->path()});

@@ -43,7 +43,11 @@ public:
     ServiceHostProcess(const QString& flavour, const QVariantMap& overrides = {});
     ~ServiceHostProcess();
 
+    // Sets a variable of the host's environment; call before start().
+    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
     bool start();
+    // The host's home folder; its cache folder is .cache inside.
+    QString homePath() const { return home_.path(); }
     // SIGTERM; the exit code, or -1 when it did not end.
     int terminate();
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
@@ -55,6 +59,7 @@ private:
     std::unique_ptr<TestBundle> bundle_;
     QVariantMap info_;
     QTemporaryDir home_;
+    QVariantMap environment_;
     QProcess process_;
     QString output_;
 };

@@ -1,16 +1,20 @@
 // The compiled scripts the built bundles ship on this host, run as the program runs them.
-#include "platform/ProcessScriptRunner.h"
-#include "presentation/PowerPointHelper.h"
-
 #include "FakePresentation.h"
 #include "Fakes.h"
 #include "NotificationRecorder.h"
+#include "TestBundle.h"
 #include "Wait.h"
+#include "platform/ProcessScriptRunner.h"
+#include "presentation/PowerPointHelper.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-
+#include <QLocalServer>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using platform::ProcessScriptRunner;
 
@@ -51,6 +55,15 @@ std::optional<QString> textOf(ProcessScriptRunner& runner, const QString& name) 
     return outcome.result ? outcome.result->stringValue() : std::nullopt;
 }
 
+bool isPowerPointScript(const QString& name) {
+    return name.contains(QStringLiteral("Ppt")) || name == u"ppt2Pdf";
+}
+
+// A pipe name no office listens on, for the scripts of this process.
+QByteArray unusedPipe() {
+    return "pcnobody" + QByteArray::number(QCoreApplication::applicationPid());
+}
+
 } // namespace
 
 TEST(ShippedScripts, EveryBundleHoldsEveryScriptAsAnExecutable) {
@@ -60,10 +73,13 @@ TEST(ShippedScripts, EveryBundleHoldsEveryScriptAsAnExecutable) {
             EXPECT_TRUE(script.isFile()) << script.filePath().toStdString();
             EXPECT_TRUE(script.isExecutable()) << script.filePath().toStdString();
         }
+        // The module the PowerPoint scripts share lies beside them.
+        EXPECT_TRUE(QFileInfo(resourcesOf(flavour) + QStringLiteral("/impress_bridge.py")).isFile());
     }
 }
 
-TEST(ShippedScripts, NoApplicationHasADocumentAndTheCacheIsTheUsersOwn) {
+TEST(ShippedScripts, WithoutImpressNothingIsOpenAndTheCacheIsTheUsersOwn) {
+    ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", unusedPipe());
     const QString home = QDir::homePath();
     for (const QString& flavour : kFlavours) {
         SCOPED_TRACE(flavour.toStdString());
@@ -98,7 +114,8 @@ TEST(ShippedScripts, NoApplicationHasADocumentAndTheCacheIsTheUsersOwn) {
     }
 }
 
-TEST(ShippedScripts, DocumentScriptsFailAsFindingNoSuchObject) {
+TEST(ShippedScripts, DocumentScriptsFailWithoutImpressAndKeynoteHasNoDocument) {
+    ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", unusedPipe());
     ProcessScriptRunner runner(resourcesOf(QStringLiteral("PodiumCast")));
     for (const QString& name : FakePresentation::scriptNames()) {
         if (name == u"getPdfPath" || name.endsWith(QStringLiteral("OpenOrNot")))
@@ -107,11 +124,79 @@ TEST(ShippedScripts, DocumentScriptsFailAsFindingNoSuchObject) {
         EXPECT_FALSE(outcome.result) << name.toStdString();
         EXPECT_FALSE(outcome.loadError) << name.toStdString();
         ASSERT_TRUE(outcome.runError) << name.toStdString();
-        EXPECT_EQ(outcome.runError->number, -1728) << name.toStdString();
+        // No office answers the PowerPoint scripts; Keynote finds no such object.
+        EXPECT_EQ(outcome.runError->number, isPowerPointScript(name) ? -600 : -1728) << name.toStdString();
+        EXPECT_TRUE(outcome.runError->message.contains(name)) << outcome.runError->message.toStdString();
     }
 }
 
+TEST(ShippedScripts, PowerPointScriptsRunDebiansPythonWhateverTheEnvironmentSays) {
+    // A python3 first on the path, a module path and a Python home that would each break the run or
+    // change its answer if the scripts took them.
+    QTemporaryDir decoy;
+    ASSERT_TRUE(decoy.isValid());
+    const QByteArray poisoned = "import sys\nsys.stdout.write('poisoned\\n')\nsys.exit(0)\n";
+    for (const char* file : {"/uno.py", "/impress_bridge.py"}) {
+        QFile module(decoy.path() + QString::fromLatin1(file));
+        ASSERT_TRUE(module.open(QIODevice::WriteOnly));
+        module.write(poisoned);
+    }
+    QFile python(decoy.path() + QStringLiteral("/python3"));
+    ASSERT_TRUE(python.open(QIODevice::WriteOnly));
+    python.write("#!/bin/sh\necho poisoned\n");
+    python.close();
+    python.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", unusedPipe());
+    ScopedEnvironment path("PATH", decoy.path().toUtf8() + ':' + qgetenv("PATH"));
+    ScopedEnvironment modules("PYTHONPATH", decoy.path().toUtf8());
+    ScopedEnvironment pythonHome("PYTHONHOME", QByteArray("/nonexistent"));
+    ProcessScriptRunner runner(resourcesOf(QStringLiteral("PodiumCast")));
+    EXPECT_EQ(textOf(runner, QStringLiteral("isPptOpenOrNot")), QStringLiteral("no"));
+    const auto count = runner.run(QStringLiteral("getPptTotalSlideCount"));
+    ASSERT_TRUE(count.runError);
+    EXPECT_EQ(count.runError->number, -600);
+    // The runs leave no byte code in the bundle.
+    EXPECT_FALSE(
+        QFileInfo::exists(resourcesOf(QStringLiteral("PodiumCast")) + QStringLiteral("/__pycache__")));
+}
+
+TEST(ShippedScripts, AnOfficeThatNeverAnswersEndsTheRunWithinTheScriptsOwnLimit) {
+    // A pipe that takes the connection and never answers, as an office stuck in a dialog or a loop
+    // would. The test's scripts wait one second instead of the shipped limit.
+    const QString pipeName = QString::fromLatin1(unusedPipe()) + QStringLiteral("silent");
+    const QString socketPath = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(pipeName);
+    QLocalServer::removeServer(socketPath);
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(socketPath)) << silent.errorString().toStdString();
+
+    TestBundle bundle({});
+    QFile module(resourcesOf(QStringLiteral("PodiumCast")) + QStringLiteral("/impress_bridge.py"));
+    ASSERT_TRUE(module.open(QIODevice::ReadOnly));
+    bundle.addResource(QStringLiteral("impress_bridge.py"), module.readAll());
+    for (const char* name : {"isPptOpenOrNot", "getPptTotalSlideCount"})
+        bundle.addResource(QString::fromLatin1(name) + QStringLiteral(".scpt"),
+                           QByteArray("#!/usr/bin/python3 -EsB\nimport impress_bridge\n"
+                                      "impress_bridge.QUERY_LIMIT = 1\nimpress_bridge.main(\"") +
+                               name + "\")\n",
+                           true);
+
+    ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", pipeName.toUtf8());
+    ProcessScriptRunner runner(bundle.resourcesPath(), std::chrono::seconds(60));
+    for (const char* name : {"isPptOpenOrNot", "getPptTotalSlideCount"}) {
+        const auto outcome = runner.run(QString::fromLatin1(name));
+        EXPECT_FALSE(outcome.result) << name;
+        ASSERT_TRUE(outcome.runError) << name;
+        EXPECT_EQ(outcome.runError->number, -1712) << name;
+        // The script's own limit ended it, not the runner's.
+        EXPECT_TRUE(outcome.runError->message.contains(QStringLiteral("did not answer")))
+            << outcome.runError->message.toStdString();
+    }
+    silent.close();
+}
+
 TEST(ShippedScripts, TheBridgeOnTheShippedScriptsSeesNoPresentation) {
+    ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", unusedPipe());
     ScopedEnvironment cache("XDG_CACHE_HOME", std::nullopt);
     NotificationRecorder recorder({QStringLiteral("kUpdatePptStatus")});
     auto helper = PowerPointHelper::create(

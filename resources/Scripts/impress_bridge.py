@@ -1,0 +1,379 @@
+"""The PowerPoint scripts of the bundle on Linux, answered by LibreOffice Impress.
+
+Each PowerPoint script in Resources is a thin executable that imports this module and calls
+main() with its own name. The script asks a running LibreOffice over a UNO connection on a named
+pipe (a local socket of the user's own; nothing listens on the network) and follows the runner's
+protocol: exit status 0 with the result on standard output, one line feed after it, or no output
+at all for "no result"; a failure exits 1 with the error number on the first line of standard
+error and a message on the second.
+
+Impress accepts the connection when it was started with
+
+    soffice --impress --accept="pipe,name=podiumcast;urp;StarOffice.ComponentContext"
+
+or when its expert setting org.openoffice.Setup/Office/ooSetupConnectionURL holds the text
+between the quotation marks. PODIUMCAST_IMPRESS_PIPE names another pipe.
+
+The presentation is the document in front in LibreOffice (the desktop's current component) when
+it is an Impress presentation; when no document is in front, the first presentation open. A
+Writer, Calc or Draw document in front means that no presentation is open, like no LibreOffice at
+all. While a slide show runs, its deck stays in front of documents opened later.
+
+Notes. The Current note is the note of the slide shown; the Next note is the note of the slide
+that comes next (empty when none does). The Alternate note is the note of the previous slide, the
+one a step back returns to (empty on the first slide). The "Slide" scripts answer for the running
+slide show, whose next and previous slides skip hidden slides; the "Page" scripts answer for the
+editing view, in document order.
+
+Slide numbers count from 1 in document order, hidden slides included, and the PDF export has one
+page per slide, hidden ones too, so that slide n is page n of the PDF.
+"""
+
+import os
+import signal
+import sys
+import tempfile
+import threading
+
+PIPE_ENVIRONMENT = "PODIUMCAST_IMPRESS_PIPE"
+DEFAULT_PIPE = "podiumcast"
+
+# Error numbers of the runner protocol, in the numbering the bridge's callers know.
+NOT_RUNNING = -600  # no LibreOffice accepts the connection
+CONNECTION_LOST = -609  # LibreOffice went away during the run
+TIMED_OUT = -1712  # LibreOffice did not answer in time
+NO_SUCH_OBJECT = -1728  # no presentation, no slide show, no such slide
+SCRIPT_ERROR = -2700  # anything else
+
+# Seconds a script waits for LibreOffice before it gives up. The bridge's runner kills a script
+# after 120 s; an export gives up before that, so that it can still remove its partial file.
+QUERY_LIMIT = 15
+EXPORT_LIMIT = 110
+
+PRESENTATION_SERVICE = "com.sun.star.presentation.PresentationDocument"
+NOTES_SHAPE = "com.sun.star.presentation.NotesShape"
+HUNDREDTH_MM_PER_POINT = 2540.0 / 72.0
+
+
+class Failure(Exception):
+    def __init__(self, number, message):
+        super().__init__(message)
+        self.number = number
+
+
+class NoPresentation(Failure):
+    def __init__(self, message="no presentation is open in LibreOffice Impress"):
+        super().__init__(NO_SUCH_OBJECT, message)
+
+
+def _write(stream, text):
+    stream.buffer.write(text.encode("utf-8", "surrogateescape"))
+    stream.flush()
+
+
+def _fail_now(name, number, message):
+    _write(sys.stderr, "%d\n%s: %s\n" % (number, name, message))
+    os._exit(1)
+
+
+class Impress:
+    """The connection to LibreOffice and the presentation in front."""
+
+    def __init__(self):
+        try:
+            import uno
+        except ImportError as error:
+            # Without Debian's python3-uno no LibreOffice can be reached.
+            raise Failure(NOT_RUNNING, "the uno module is missing (%s)" % error)
+        self.uno = uno
+        pipe = os.environ.get(PIPE_ENVIRONMENT) or DEFAULT_PIPE
+        local = uno.getComponentContext()
+        resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+        try:
+            context = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
+        except Exception as error:
+            raise Failure(NOT_RUNNING, "LibreOffice does not accept a connection on the pipe %s (%s)" % (pipe, error))
+        self.desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+        self._document = None
+
+    @staticmethod
+    def _is_presentation(component):
+        try:
+            return component is not None and component.supportsService(PRESENTATION_SERVICE)
+        except AttributeError:
+            return False  # a component without service information: the start centre, a help window
+
+    @property
+    def document(self):
+        if self._document is None:
+            front = self.desktop.getCurrentComponent()
+            if front is not None:
+                if not self._is_presentation(front):
+                    raise NoPresentation("the document in front is not a presentation")
+                self._document = front
+            else:
+                components = self.desktop.getComponents().createEnumeration()
+                while components.hasMoreElements():
+                    component = components.nextElement()
+                    if self._is_presentation(component):
+                        self._document = component
+                        break
+                if self._document is None:
+                    raise NoPresentation()
+        return self._document
+
+    def path(self):
+        """The document's file path, its address when it is not a local file, its title when it was
+        never saved."""
+        url = self.document.getURL()
+        if url.startswith("file:"):
+            return self.uno.fileUrlToSystemPath(url)
+        if url:
+            return url
+        return self.document.getTitle()
+
+    def show(self):
+        """The controller of the running slide show, or None."""
+        presentation = self.document.getPresentation()
+        if not presentation.isRunning():
+            return None
+        return presentation.getController()
+
+    def slides(self):
+        return self.document.getDrawPages()
+
+    def slide_count(self):
+        return self.slides().getCount()
+
+    def slide(self, index):
+        """The slide at a 0-based index in document order, or None."""
+        slides = self.slides()
+        if 0 <= index < slides.getCount():
+            return slides.getByIndex(index)
+        return None
+
+    def editing_index(self):
+        controller = self.document.getCurrentController()
+        page = getattr(controller, "CurrentPage", None) if controller is not None else None
+        if page is None:
+            raise NoPresentation("the presentation shows no slide in its window")
+        return page.Number - 1
+
+    def note_of(self, index):
+        return note_of_slide(self.slide(index))
+
+
+def _property(name, content):
+    from com.sun.star.beans import PropertyValue
+
+    item = PropertyValue()
+    item.Name = name
+    item.Value = content
+    return item
+
+
+def note_of_slide(slide):
+    if slide is None:
+        return ""
+    notes = slide.getNotesPage()
+    for i in range(notes.getCount()):
+        shape = notes.getByIndex(i)
+        if shape.getShapeType() == NOTES_SHAPE:
+            return shape.getString()
+    return ""
+
+
+# The slide show counts its own slides: positions in the sequence it shows, which can leave out
+# hidden slides. A slide's Number is its place in the document.
+
+
+def _running_show(impress):
+    show = impress.show()
+    if show is None:
+        raise NoPresentation("the slide show is not running")
+    return show
+
+
+def _showing(show):
+    """The position in the show and the slide of what the show shows."""
+    position = show.getCurrentSlideIndex()
+    slide = show.getCurrentSlide() if position >= 0 else None
+    if slide is None:
+        raise NoPresentation("the slide show shows no slide")
+    return position, slide
+
+
+def _show_slide(show, position):
+    if 0 <= position < show.getSlideCount():
+        return show.getSlideByIndex(position)
+    return None
+
+
+def _show_previous(show, position):
+    for earlier in range(position - 1, -1, -1):
+        slide = show.getSlideByIndex(earlier)
+        if slide.Visible:
+            return slide
+    return None
+
+
+def _note(in_show, word):
+    def script(impress):
+        if in_show:
+            show = _running_show(impress)
+            position, current = _showing(show)
+            if word == "Current":
+                return note_of_slide(current)
+            if word == "Next":
+                return note_of_slide(_show_slide(show, show.getNextSlideIndex()))
+            return note_of_slide(_show_previous(show, position))
+        index = impress.editing_index()
+        return impress.note_of(index + {"Current": 0, "Next": 1, "Alternate": -1}[word])
+    return script
+
+
+def _points(hundredths_of_mm):
+    text = "%.2f" % (hundredths_of_mm / HUNDREDTH_MM_PER_POINT)
+    return text.rstrip("0").rstrip(".")
+
+
+def is_open(impress):
+    return impress.path()
+
+
+def is_playing(impress):
+    # Any result means the show runs; no output is no result.
+    return "yes" if impress.show() is not None else None
+
+
+def play(impress):
+    """Starts the slide show from its beginning, unless it runs already. A document that names its
+    own first slide or custom show starts as its slide-show settings say; otherwise the show
+    starts at the first slide that is not hidden (Impress by itself would start at the slide the
+    editing view shows)."""
+    presentation = impress.document.getPresentation()
+    if presentation.isRunning():
+        return None
+    if presentation.FirstPage or presentation.CustomShow:
+        presentation.start()
+        return None
+    slides = impress.slides()
+    for index in range(slides.getCount()):
+        slide = slides.getByIndex(index)
+        if slide.Visible:
+            presentation.startWithArguments((_property("FirstPage", slide.Name),))
+            break
+    return None
+
+
+def current_show_slide(impress):
+    return str(_showing(_running_show(impress))[1].Number)
+
+
+def current_page(impress):
+    return str(impress.editing_index() + 1)
+
+
+def slide_count(impress):
+    return str(impress.slide_count())
+
+
+def _size(attribute):
+    def script(impress):
+        first = impress.slide(0)
+        if first is None:
+            raise NoPresentation("the presentation has no slide")
+        return _points(getattr(first, attribute))
+    return script
+
+
+def export_pdf(impress):
+    """Exports every slide, one page each, to a new file in the temporary folder and answers its
+    path; the bridge moves the file into its cache."""
+    value = _property
+    document = impress.document
+    handle, path = tempfile.mkstemp(prefix="podiumcast-", suffix=".pdf")
+    os.close(handle)
+    _export_in_progress.append(path)
+    filter_data = impress.uno.Any("[]com.sun.star.beans.PropertyValue",
+                                  (value("ExportHiddenSlides", True), value("ExportNotesPages", False),
+                                   value("ExportOnlyNotesPages", False)))
+    # No interaction handler: a problem is an exception here, never a dialog in LibreOffice.
+    arguments = (value("FilterName", "impress_pdf_Export"), value("FilterData", filter_data),
+                 value("Overwrite", True))
+    impress.uno.invoke(document, "storeToURL", (impress.uno.systemPathToFileUrl(path), arguments))
+    if os.path.getsize(path) == 0:
+        raise Failure(SCRIPT_ERROR, "LibreOffice wrote an empty PDF")
+    _export_in_progress.remove(path)
+    return path
+
+
+SCRIPTS = {
+    "isPptOpenOrNot": is_open,
+    "isPptPlayingOrNot": is_playing,
+    "playPpt": play,
+    "getPptCurrentSlideIndex": current_show_slide,
+    "getPptCurrentSlideNumber": current_page,
+    "getPptTotalSlideCount": slide_count,
+    "getPptWidth": _size("Width"),
+    "getPptHeight": _size("Height"),
+    "ppt2Pdf": export_pdf,
+}
+for _word in ("Current", "Next", "Alternate"):
+    SCRIPTS["getPpt%sSlideNote" % _word] = _note(True, _word)
+    SCRIPTS["getPpt%sPageNote" % _word] = _note(False, _word)
+
+# Files an export made that are not finished yet; a failing or expiring run removes them.
+_export_in_progress = []
+
+
+def _remove_partial_exports():
+    for path in list(_export_in_progress):
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
+
+def _watch(name, seconds):
+    """Ends the run when LibreOffice has not answered in time: a busy or stuck office, a pipe
+    that accepts and never answers."""
+
+    def expire():
+        _remove_partial_exports()
+        _fail_now(name, TIMED_OUT, "LibreOffice did not answer within %d s" % seconds)
+
+    timer = threading.Timer(seconds, expire)
+    timer.daemon = True
+    timer.start()
+    # Should the timer thread never get to run, the alarm ends the process a little later.
+    signal.alarm(seconds + 3)
+
+
+def main(name):
+    script = SCRIPTS.get(name)
+    if script is None:
+        _fail_now(name, SCRIPT_ERROR, "no such script")
+    _watch(name, EXPORT_LIMIT if name == "ppt2Pdf" else QUERY_LIMIT)
+    try:
+        impress = Impress()
+        result = script(impress)
+    except Failure as failure:
+        if name == "isPptOpenOrNot" and failure.number in (NOT_RUNNING, NO_SUCH_OBJECT):
+            _write(sys.stdout, "no\n")
+            os._exit(0)
+        _remove_partial_exports()
+        _fail_now(name, failure.number, str(failure))
+    except Exception as error:
+        _remove_partial_exports()
+        kind = type(error).__name__
+        # The bridge to LibreOffice is gone: the office ended or crashed during the run.
+        lost = kind.endswith("DisposedException")
+        if name == "isPptOpenOrNot" and lost:
+            _write(sys.stdout, "no\n")
+            os._exit(0)
+        _fail_now(name, CONNECTION_LOST if lost else SCRIPT_ERROR, "%s: %s" % (kind, error))
+    if result is not None:
+        _write(sys.stdout, result + "\n")
+    # Leave without taking the UNO bridge down in order: nothing needs it any more.
+    os._exit(0)
