@@ -6,7 +6,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const auto bundle = platform::Bundle::main();
-    if (const auto name = bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString(); !name.isEmpty())
+    if (const auto name = bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString();
+        !name.isEmpty())
         QApplication::setApplicationName(name);
 
     Logger::addConsoleLogger(LogLevel::Verbose);

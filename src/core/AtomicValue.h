@@ -4,11 +4,11 @@
 #include <utility>
 
 // A value read and replaced as a whole from any thread: readers get a copy, never a torn value.
-template <typename T>
-class AtomicValue {
+template <typename T> class AtomicValue {
 public:
     AtomicValue() = default;
-    explicit AtomicValue(T value) : value_(std::move(value)) {}
+    explicit AtomicValue(T value)
+        : value_(std::move(value)) {}
     AtomicValue(const AtomicValue&) = delete;
     AtomicValue& operator=(const AtomicValue&) = delete;
 

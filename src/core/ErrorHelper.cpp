@@ -9,7 +9,8 @@
 void ErrorHelper::ShowErrorMessage(const QString& message) {
     LOG_ERROR("{}", message);
     const auto bundle = platform::Bundle::main();
-    const platform::AlertRequest alert{bundle->localizedString(QStringLiteral("Error")), message,
+    const platform::AlertRequest alert{bundle->localizedString(QStringLiteral("Error")),
+                                       message,
                                        {bundle->localizedString(QStringLiteral("OK"))}};
     ThreadHelper::RunOnMainThread([&alert] { platform::Platform::alerts()->runModal(alert); });
 }

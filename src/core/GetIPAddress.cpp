@@ -33,7 +33,8 @@ QString GetIPAddress::getIPAddress(bool preferIPv4) {
         for (auto it = table->begin(); it != table->end(); ++it)
             logged.append(it.key() + QStringLiteral(" = ") + it.value());
     }
-    LOG_INFO("addresses: {}", table ? u'{' + logged.join(QStringLiteral("; ")) + u'}' : QStringLiteral("(null)"));
+    LOG_INFO("addresses: {}",
+             table ? u'{' + logged.join(QStringLiteral("; ")) + u'}' : QStringLiteral("(null)"));
     if (!table)
         return QStringLiteral("0.0.0.0");
     for (const QString& name : interfaces) {

@@ -63,6 +63,10 @@ Pool& pool() {
 
 } // namespace
 
-void GlobalQueue::async(std::function<void()> work) { pool().submit(std::move(work)); }
+void GlobalQueue::async(std::function<void()> work) {
+    pool().submit(std::move(work));
+}
 
-void GlobalQueue::detach(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void GlobalQueue::detach(std::function<void()> work) {
+    std::thread(std::move(work)).detach();
+}

@@ -45,7 +45,8 @@ bool LocalUtils::IsLanAddress(const std::optional<QString>& address) {
 }
 
 QString LocalUtils::InstalledSoftwareString() {
-    const QStringList entries = platform::Platform::hostFacts()->applicationsFolderEntries().value_or(QStringList());
+    const QStringList entries =
+        platform::Platform::hostFacts()->applicationsFolderEntries().value_or(QStringList());
     QStringList names;
     names.reserve(entries.size());
     for (const QString& url : entries) {

@@ -105,12 +105,14 @@ std::optional<QString> Logger::lastLogsDirectory() {
     return entries->back().logsDirectory;
 }
 
-bool Logger::isEnabled(LogFlag flag) { return (registry().unionMask.load(std::memory_order_relaxed) & int(flag)) != 0; }
+bool Logger::isEnabled(LogFlag flag) {
+    return (registry().unionMask.load(std::memory_order_relaxed) & int(flag)) != 0;
+}
 
 void Logger::log(LogFlag flag, const char* file, const char* function, int line, std::string_view message) {
     const auto entries = snapshot();
-    const spdlog::details::log_msg msg(spdlog::source_loc{baseName(file), line, function}, "pc", levelOf(flag),
-                                       message);
+    const spdlog::details::log_msg msg(spdlog::source_loc{baseName(file), line, function}, "pc",
+                                       levelOf(flag), message);
     for (const Entry& e : *entries) {
         if (!(e.mask & int(flag)))
             continue;
@@ -125,9 +127,10 @@ void Logger::log(LogFlag flag, const char* file, const char* function, int line,
 }
 
 void Logger::plain(const QString& message) {
-    const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8() +
-                            QCoreApplication::applicationName().toUtf8() + '[' + QByteArray::number(QCoreApplication::applicationPid()) +
-                            "] " + message.toUtf8() + '\n';
+    const QByteArray line =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8() +
+        QCoreApplication::applicationName().toUtf8() + '[' +
+        QByteArray::number(QCoreApplication::applicationPid()) + "] " + message.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 

@@ -18,7 +18,7 @@ namespace LogLevel {
 constexpr int Error = 1;
 constexpr int Warning = 3;
 constexpr int Info = 7;
-constexpr int Debug = 15; // everything but verbose
+constexpr int Debug = 15;   // everything but verbose
 constexpr int Verbose = 31; // everything
 } // namespace LogLevel
 
@@ -51,26 +51,24 @@ public:
     static std::unique_ptr<spdlog::formatter> makeFormatter();
 };
 
-template <>
-struct fmt::formatter<QString> : fmt::formatter<std::string_view> {
-    template <typename Context>
-    auto format(const QString& s, Context& ctx) const {
+template <> struct fmt::formatter<QString> : fmt::formatter<std::string_view> {
+    template <typename Context> auto format(const QString& s, Context& ctx) const {
         const QByteArray utf8 = s.toUtf8();
-        return fmt::formatter<std::string_view>::format(std::string_view(utf8.constData(), size_t(utf8.size())), ctx);
+        return fmt::formatter<std::string_view>::format(
+            std::string_view(utf8.constData(), size_t(utf8.size())), ctx);
     }
 };
 
-template <>
-struct fmt::formatter<QByteArray> : fmt::formatter<std::string_view> {
-    template <typename Context>
-    auto format(const QByteArray& s, Context& ctx) const {
-        return fmt::formatter<std::string_view>::format(std::string_view(s.constData(), size_t(s.size())), ctx);
+template <> struct fmt::formatter<QByteArray> : fmt::formatter<std::string_view> {
+    template <typename Context> auto format(const QByteArray& s, Context& ctx) const {
+        return fmt::formatter<std::string_view>::format(std::string_view(s.constData(), size_t(s.size())),
+                                                        ctx);
     }
 };
 
-#define PC_LOG(flag, ...)                                                                                   \
-    do {                                                                                                    \
-        if (Logger::isEnabled(flag))                                                                        \
+#define PC_LOG(flag, ...)                                                                                    \
+    do {                                                                                                     \
+        if (Logger::isEnabled(flag))                                                                         \
             Logger::log(flag, __FILE__, __func__, __LINE__, fmt::format(__VA_ARGS__));                       \
     } while (false)
 

@@ -16,7 +16,9 @@ void reportUnreadableInfoDictionary(const platform::Bundle& bundle) {
                   *error);
 }
 
-qint64 integerForKey(const char* key) { return Coercion::integerValue(PListHelper::GetValueForKey(QString::fromLatin1(key))); }
+qint64 integerForKey(const char* key) {
+    return Coercion::integerValue(PListHelper::GetValueForKey(QString::fromLatin1(key)));
+}
 
 } // namespace
 
@@ -33,14 +35,34 @@ std::optional<QString> PListHelper::APIRootPath() {
     return v.toString().replace(u'\\', u'/');
 }
 
-QVariant PListHelper::BundleDisplayName() { return GetValueForKey(QStringLiteral("CFBundleDisplayName")); }
-QVariant PListHelper::ModelVersion() { return GetValueForKey(QStringLiteral("ModelVersion")); }
+QVariant PListHelper::BundleDisplayName() {
+    return GetValueForKey(QStringLiteral("CFBundleDisplayName"));
+}
+QVariant PListHelper::ModelVersion() {
+    return GetValueForKey(QStringLiteral("ModelVersion"));
+}
 
-qint64 PListHelper::ConnectImageCount() { return integerForKey("ConnectImageCount"); }
-qint64 PListHelper::ConnectPort() { return integerForKey("ConnectPort"); }
-qint64 PListHelper::DataPort() { return integerForKey("DataPort"); }
-qint64 PListHelper::CheckPort() { return integerForKey("CheckPort"); }
-qint64 PListHelper::CommandPort() { return integerForKey("CommandPort"); }
-qint64 PListHelper::LanInfoPort() { return integerForKey("LanInfoPort"); }
-qint64 PListHelper::LanTapdeckInfoPort() { return integerForKey("LanTapdeckInfoPort"); }
-qint64 PListHelper::HttpPort() { return integerForKey("HttpPort"); }
+qint64 PListHelper::ConnectImageCount() {
+    return integerForKey("ConnectImageCount");
+}
+qint64 PListHelper::ConnectPort() {
+    return integerForKey("ConnectPort");
+}
+qint64 PListHelper::DataPort() {
+    return integerForKey("DataPort");
+}
+qint64 PListHelper::CheckPort() {
+    return integerForKey("CheckPort");
+}
+qint64 PListHelper::CommandPort() {
+    return integerForKey("CommandPort");
+}
+qint64 PListHelper::LanInfoPort() {
+    return integerForKey("LanInfoPort");
+}
+qint64 PListHelper::LanTapdeckInfoPort() {
+    return integerForKey("LanTapdeckInfoPort");
+}
+qint64 PListHelper::HttpPort() {
+    return integerForKey("HttpPort");
+}

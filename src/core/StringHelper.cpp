@@ -2,7 +2,9 @@
 
 #include <QStringDecoder>
 
-bool StringHelper::isNullOrEmpty(const std::optional<QString>& text) { return !text || text->isEmpty(); }
+bool StringHelper::isNullOrEmpty(const std::optional<QString>& text) {
+    return !text || text->isEmpty();
+}
 
 bool StringHelper::isNullOrEmpty(const QVariant& value) {
     if (!value.isValid() || value.isNull())

@@ -51,7 +51,9 @@ namespace {
 std::atomic<MainThreadQueue*> sharedQueue{nullptr};
 
 // Made on the main thread while the application object is constructed, before any other thread can ask.
-void makeMainThreadQueue() { sharedQueue.store(new MainThreadQueue, std::memory_order_release); }
+void makeMainThreadQueue() {
+    sharedQueue.store(new MainThreadQueue, std::memory_order_release);
+}
 Q_COREAPP_STARTUP_FUNCTION(makeMainThreadQueue)
 
 MainThreadQueue& mainThreadQueue(QCoreApplication* app) {

@@ -73,22 +73,40 @@ std::optional<QStringList> UserDefaultHelper::stringListForKey(const QString& ke
     return texts;
 }
 
-std::optional<QString> UserDefaultHelper::MachineIndex() { return stringForKey(kMachineIndex); }
-void UserDefaultHelper::SaveMachineIndex(const std::optional<QString>& machineIndex) { writeText(kMachineIndex, machineIndex); }
+std::optional<QString> UserDefaultHelper::MachineIndex() {
+    return stringForKey(kMachineIndex);
+}
+void UserDefaultHelper::SaveMachineIndex(const std::optional<QString>& machineIndex) {
+    writeText(kMachineIndex, machineIndex);
+}
 
-qint64 UserDefaultHelper::SelectedVersion() { return integerForKey(kSelectedVersion); }
-void UserDefaultHelper::SaveSelectedVersion(qint64 version) { UserDefaults::write(kSelectedVersion, version); }
+qint64 UserDefaultHelper::SelectedVersion() {
+    return integerForKey(kSelectedVersion);
+}
+void UserDefaultHelper::SaveSelectedVersion(qint64 version) {
+    UserDefaults::write(kSelectedVersion, version);
+}
 
-bool UserDefaultHelper::IsStoppedShowingHint() { return boolForKey(kIsStoppedShowingHint); }
-void UserDefaultHelper::SaveIsStoppedShowingHint(bool stopped) { UserDefaults::write(kIsStoppedShowingHint, stopped); }
+bool UserDefaultHelper::IsStoppedShowingHint() {
+    return boolForKey(kIsStoppedShowingHint);
+}
+void UserDefaultHelper::SaveIsStoppedShowingHint(bool stopped) {
+    UserDefaults::write(kIsStoppedShowingHint, stopped);
+}
 
-bool UserDefaultHelper::IsStoppedShowingWelcome() { return boolForKey(kIsStoppedShowingWelcome); }
+bool UserDefaultHelper::IsStoppedShowingWelcome() {
+    return boolForKey(kIsStoppedShowingWelcome);
+}
 void UserDefaultHelper::SaveIsStoppedShowingWelcome(bool stopped) {
     UserDefaults::write(kIsStoppedShowingWelcome, stopped);
 }
 
-std::optional<QString> UserDefaultHelper::DebugInfo() { return stringForKey(kDebugInfo); }
-void UserDefaultHelper::SaveDebugInfo(const std::optional<QString>& info) { writeText(kDebugInfo, info); }
+std::optional<QString> UserDefaultHelper::DebugInfo() {
+    return stringForKey(kDebugInfo);
+}
+void UserDefaultHelper::SaveDebugInfo(const std::optional<QString>& info) {
+    writeText(kDebugInfo, info);
+}
 
 std::optional<TapdeckPanel> UserDefaultHelper::GetQuickPanelByName(const QString& panelName) {
     QString error;
@@ -102,27 +120,45 @@ void UserDefaultHelper::SaveQuickPanel(const TapdeckPanel& panel) {
     writeText(quickPanelKey(panel.panelName), panel.toJSONString());
 }
 
-qint64 UserDefaultHelper::LastLaunchedVersion() { return integerForKey(kLastLaunchedVersion); }
+qint64 UserDefaultHelper::LastLaunchedVersion() {
+    return integerForKey(kLastLaunchedVersion);
+}
 void UserDefaultHelper::SaveLastLaunchedVersion() {
-    UserDefaults::write(kLastLaunchedVersion,
-                        Coercion::integerValue(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"))));
+    UserDefaults::write(kLastLaunchedVersion, Coercion::integerValue(PListHelper::GetValueForKey(
+                                                  QStringLiteral("CFBundleVersion"))));
 }
 
-qint64 UserDefaultHelper::SteerlynxSoloHotKey() { return integerForKey(kSteerlynxSoloHotKey); }
-void UserDefaultHelper::SaveSteerlynxSoloHotKey(qint64 hotKey) { UserDefaults::write(kSteerlynxSoloHotKey, hotKey); }
+qint64 UserDefaultHelper::SteerlynxSoloHotKey() {
+    return integerForKey(kSteerlynxSoloHotKey);
+}
+void UserDefaultHelper::SaveSteerlynxSoloHotKey(qint64 hotKey) {
+    UserDefaults::write(kSteerlynxSoloHotKey, hotKey);
+}
 
-double UserDefaultHelper::DelayTime() { return doubleForKey(kDelayTime); }
-void UserDefaultHelper::SaveDelayTime(double seconds) { UserDefaults::write(kDelayTime, seconds); }
+double UserDefaultHelper::DelayTime() {
+    return doubleForKey(kDelayTime);
+}
+void UserDefaultHelper::SaveDelayTime(double seconds) {
+    UserDefaults::write(kDelayTime, seconds);
+}
 
-bool UserDefaultHelper::IsNotFisrtLaunch() { return boolForKey(kIsNotFirstLaunch); }
-void UserDefaultHelper::SaveIsNotFirstLaunch(bool notFirst) { UserDefaults::write(kIsNotFirstLaunch, notFirst); }
+bool UserDefaultHelper::IsNotFisrtLaunch() {
+    return boolForKey(kIsNotFirstLaunch);
+}
+void UserDefaultHelper::SaveIsNotFirstLaunch(bool notFirst) {
+    UserDefaults::write(kIsNotFirstLaunch, notFirst);
+}
 
-bool UserDefaultHelper::IsAllowStayAfterHotkeyUp() { return boolForKey(kIsAllowStayAfterHotkeyUp); }
+bool UserDefaultHelper::IsAllowStayAfterHotkeyUp() {
+    return boolForKey(kIsAllowStayAfterHotkeyUp);
+}
 void UserDefaultHelper::SaveIsAllowStayAfterHotkeyUp(bool allow) {
     UserDefaults::write(kIsAllowStayAfterHotkeyUp, allow);
 }
 
-std::optional<QStringList> UserDefaultHelper::BannedKeys() { return stringListForKey(kBannedKeys); }
+std::optional<QStringList> UserDefaultHelper::BannedKeys() {
+    return stringListForKey(kBannedKeys);
+}
 
 void UserDefaultHelper::AddBannedKey(const QString& keyName) {
     const QString upper = keyName.toUpper();
@@ -190,5 +226,9 @@ void UserDefaultHelper::SaveSlientModeApps(const std::optional<QStringList>& app
     UserDefaults::write(kSlientModeApps, apps ? QVariant(*apps) : QVariant());
 }
 
-std::optional<QString> UserDefaultHelper::CurrentLanguage() { return stringForKey(kCurrentLanguage); }
-void UserDefaultHelper::SaveCurrentLanguage(const QVariant& language) { UserDefaults::write(kCurrentLanguage, language); }
+std::optional<QString> UserDefaultHelper::CurrentLanguage() {
+    return stringForKey(kCurrentLanguage);
+}
+void UserDefaultHelper::SaveCurrentLanguage(const QVariant& language) {
+    UserDefaults::write(kCurrentLanguage, language);
+}

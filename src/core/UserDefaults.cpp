@@ -100,7 +100,8 @@ bool readJson(QIODevice& device, QSettings::SettingsMap& map) {
     const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
     if (!doc.isObject()) {
         LOG_WARNING("The user defaults file is unreadable ({}); its settings read as their defaults.",
-                    error.error == QJsonParseError::NoError ? QStringLiteral("no JSON object") : error.errorString());
+                    error.error == QJsonParseError::NoError ? QStringLiteral("no JSON object")
+                                                            : error.errorString());
         return false;
     }
     const QJsonObject object = doc.object();
@@ -117,7 +118,8 @@ bool writeJson(QIODevice& device, const QSettings::SettingsMap& map) {
 }
 
 QSettings::Format jsonFormat() {
-    static const QSettings::Format format = QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
     return format;
 }
 
@@ -158,4 +160,6 @@ void UserDefaults::remove(const QString& key) {
     open()->remove(toSettingsKey(key));
 }
 
-QString UserDefaults::filePath() { return open()->fileName(); }
+QString UserDefaults::filePath() {
+    return open()->fileName();
+}

@@ -13,7 +13,8 @@ int QtAlerts::runModal(const AlertRequest& request) {
     box.setInformativeText(request.informativeText);
     QList<QAbstractButton*> buttons;
     for (const QString& title : request.buttons)
-        buttons.append(box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+        buttons.append(
+            box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     box.exec();
     const qsizetype index = buttons.indexOf(box.clickedButton());
     return index < 0 ? 0 : int(index);

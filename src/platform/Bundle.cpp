@@ -29,7 +29,8 @@ QString bundlePathOfExecutable() {
 
 } // namespace
 
-Bundle::Bundle(QString bundlePath) : path_(QDir(bundlePath).absolutePath()) {
+Bundle::Bundle(QString bundlePath)
+    : path_(QDir(bundlePath).absolutePath()) {
     loadInfoDictionary();
     loadTranslations();
 }
@@ -47,9 +48,13 @@ void Bundle::setMainBundlePath(const QString& bundlePath) {
     mainBundle = std::move(bundle);
 }
 
-QString Bundle::contentsPath() const { return path_ + QStringLiteral("/Contents"); }
+QString Bundle::contentsPath() const {
+    return path_ + QStringLiteral("/Contents");
+}
 
-QString Bundle::resourcesPath() const { return contentsPath() + QStringLiteral("/Resources"); }
+QString Bundle::resourcesPath() const {
+    return contentsPath() + QStringLiteral("/Resources");
+}
 
 QString Bundle::executablePath() const {
     QString name = info_.value(QStringLiteral("CFBundleExecutable")).toString();
@@ -100,8 +105,8 @@ void Bundle::loadInfoDictionary() {
 
 void Bundle::loadTranslations() {
     for (const QString& language : QLocale::system().uiLanguages()) {
-        QFile file(resourcesPath() + QStringLiteral("/translations/") + QString(language).replace(u'-', u'_') +
-                   QStringLiteral(".json"));
+        QFile file(resourcesPath() + QStringLiteral("/translations/") +
+                   QString(language).replace(u'-', u'_') + QStringLiteral(".json"));
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
@@ -113,6 +118,8 @@ void Bundle::loadTranslations() {
     }
 }
 
-QString Bundle::localizedString(const QString& key) const { return translations_.value(key, key); }
+QString Bundle::localizedString(const QString& key) const {
+    return translations_.value(key, key);
+}
 
 } // namespace platform

@@ -11,11 +11,16 @@
 
 namespace platform {
 
-LinuxHostFacts::LinuxHostFacts(QString applicationsFolder) : applicationsFolder_(std::move(applicationsFolder)) {}
+LinuxHostFacts::LinuxHostFacts(QString applicationsFolder)
+    : applicationsFolder_(std::move(applicationsFolder)) {}
 
-QString LinuxHostFacts::hostName() { return QSysInfo::machineHostName(); }
+QString LinuxHostFacts::hostName() {
+    return QSysInfo::machineHostName();
+}
 
-QString LinuxHostFacts::operatingSystemVersionString() { return QSysInfo::prettyProductName(); }
+QString LinuxHostFacts::operatingSystemVersionString() {
+    return QSysInfo::prettyProductName();
+}
 
 std::optional<std::vector<InterfaceAddress>> LinuxHostFacts::interfaceAddresses() {
     ifaddrs* list = nullptr;

@@ -27,8 +27,7 @@ Registry& registry() {
     return *r;
 }
 
-template <typename T, typename Make>
-std::shared_ptr<T> get(std::shared_ptr<T>& slot, Make make) {
+template <typename T, typename Make> std::shared_ptr<T> get(std::shared_ptr<T>& slot, Make make) {
     if (!slot)
         slot = make();
     return slot;

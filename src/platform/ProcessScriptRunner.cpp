@@ -11,7 +11,8 @@
 namespace platform {
 
 ProcessScriptRunner::ProcessScriptRunner(QString resourcesPath, std::chrono::milliseconds timeout)
-    : resourcesPath_(std::move(resourcesPath)), timeout_(timeout) {}
+    : resourcesPath_(std::move(resourcesPath))
+    , timeout_(timeout) {}
 
 ScriptRunResult ProcessScriptRunner::run(const QString& name) {
     ScriptRunResult outcome;
@@ -21,12 +22,17 @@ ScriptRunResult ProcessScriptRunner::run(const QString& name) {
     const QFileInfo info(path);
     if (!info.isFile())
         return outcome;
+    if (!info.isExecutable()) {
+        outcome.loadError = ScriptError{-1, QStringLiteral("%1 is not executable").arg(path)};
+        return outcome;
+    }
 
     QProcess process;
-    process.setProgram(path);
+    // In a session (and process group) of its own, so that a script that runs too long is ended with
+    // everything it started. setsid execs the script in place: the process is the script.
+    process.setProgram(QStringLiteral("/usr/bin/setsid"));
+    process.setArguments({QStringLiteral("--wait"), path});
     process.setStandardInputFile(QProcess::nullDevice());
-    // A group of its own, so that a script that runs too long is ended with everything it started.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(int(timeout_.count()))) {
         outcome.loadError = ScriptError{-1, process.errorString()};
@@ -37,8 +43,9 @@ ScriptRunResult ProcessScriptRunner::run(const QString& name) {
             ::kill(-pid_t(pid), SIGKILL);
         process.kill();
         process.waitForFinished(-1);
-        outcome.runError = ScriptError{kTimeoutErrorNumber,
-                                       QStringLiteral("%1 did not end within %2 ms").arg(name).arg(timeout_.count())};
+        outcome.runError =
+            ScriptError{kTimeoutErrorNumber,
+                        QStringLiteral("%1 did not end within %2 ms").arg(name).arg(timeout_.count())};
         return outcome;
     }
 

@@ -8,7 +8,8 @@ namespace {
 
 class Parser {
 public:
-    explicit Parser(const QByteArray& xml) : reader_(xml) {}
+    explicit Parser(const QByteArray& xml)
+        : reader_(xml) {}
 
     std::optional<QVariant> run(QString* error) {
         std::optional<QVariant> root;

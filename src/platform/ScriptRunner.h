@@ -10,7 +10,8 @@ namespace platform {
 class ScriptDescriptor {
 public:
     ScriptDescriptor() = default;
-    explicit ScriptDescriptor(std::optional<QString> text) : text_(std::move(text)) {}
+    explicit ScriptDescriptor(std::optional<QString> text)
+        : text_(std::move(text)) {}
 
     const std::optional<QString>& stringValue() const { return text_; }
     // The value coerced to a signed 32-bit integer: a number text rounded to the nearest integer and

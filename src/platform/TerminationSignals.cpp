@@ -25,12 +25,13 @@ void TerminationSignals::install(std::function<void()> handler) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, handler = std::move(handler)] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
-        handler();
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier, handler = std::move(handler)] {
+                         char byte;
+                         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+                         notifier->setEnabled(false);
+                         handler();
+                     });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -7,9 +7,12 @@
 
 namespace platform {
 
-LinuxWorkspace::LinuxWorkspace(std::shared_ptr<CommandRunner> runner) : runner_(std::move(runner)) {}
+LinuxWorkspace::LinuxWorkspace(std::shared_ptr<CommandRunner> runner)
+    : runner_(std::move(runner)) {}
 
-bool LinuxWorkspace::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool LinuxWorkspace::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 QString LinuxWorkspace::relaunchCommand(float seconds, const QString& executablePath) {
     // Inside double quotes the shell still expands $, ` and \, and a " would end the quote:

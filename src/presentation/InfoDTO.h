@@ -9,8 +9,9 @@
 class InfoDTO {
 public:
     // Note the order: the current thumbnail comes before the next one.
-    InfoDTO(std::optional<QString> note, std::optional<QString> nextNote, std::optional<QString> alternateNote,
-            std::optional<QString> currentThumbString, std::optional<QString> nextThumbString);
+    InfoDTO(std::optional<QString> note, std::optional<QString> nextNote,
+            std::optional<QString> alternateNote, std::optional<QString> currentThumbString,
+            std::optional<QString> nextThumbString);
 
     // Field by field; a field absent here never equals, even an absent one there.
     bool isEqual(const InfoDTO& other) const;

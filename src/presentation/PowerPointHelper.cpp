@@ -32,7 +32,8 @@ QString describe(const platform::ScriptError& error) {
 
 QString consentScript(const QString& application, const QString& query) {
     return QStringList{
-        QStringLiteral("tell application \"System Events\" to set isRunning to exists (processes where name is \"%1\")")
+        QStringLiteral(
+            "tell application \"System Events\" to set isRunning to exists (processes where name is \"%1\")")
             .arg(application),
         QStringLiteral("if (isRunning) then"),
         QStringLiteral("tell application \"%1\"").arg(application),
@@ -65,7 +66,8 @@ PowerPointHelper& PowerPointHelper::SharedHelper() {
     return **shared;
 }
 
-PowerPointHelper::PowerPointHelper(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
+PowerPointHelper::PowerPointHelper(Collaborators collaborators)
+    : collaborators_(std::move(collaborators)) {}
 
 PowerPointHelper::~PowerPointHelper() {
     isAllowRefreshing_ = false;
@@ -133,7 +135,9 @@ bool PowerPointHelper::isApplicationStarted() {
     return false;
 }
 
-bool PowerPointHelper::_isPptOpen() { return testOpenDocument(true); }
+bool PowerPointHelper::_isPptOpen() {
+    return testOpenDocument(true);
+}
 
 bool PowerPointHelper::_isKeynoteOpen() {
     LOG_VERBOSE("Start _isKeynoteOpen.");
@@ -142,7 +146,8 @@ bool PowerPointHelper::_isKeynoteOpen() {
 
 bool PowerPointHelper::testOpenDocument(bool powerPoint) {
     auto& path = powerPoint ? activePptPath_ : activeKeynotePath_;
-    const auto result = runAppleScript(powerPoint ? QStringLiteral("isPptOpenOrNot") : QStringLiteral("isKeynoteOpenOrNot"));
+    const auto result =
+        runAppleScript(powerPoint ? QStringLiteral("isPptOpenOrNot") : QStringLiteral("isKeynoteOpenOrNot"));
     if (!result || (result->stringValue() && result->stringValue()->trimmed() == u"no")) {
         path.set(std::nullopt);
         if (powerPoint)
@@ -175,7 +180,8 @@ bool PowerPointHelper::isSlideShowPlaying() {
 
 // ---- Scripts ---------------------------------------------------------------------------------------
 
-std::optional<platform::ScriptDescriptor> PowerPointHelper::runAppleScript(const std::optional<QString>& name) {
+std::optional<platform::ScriptDescriptor>
+PowerPointHelper::runAppleScript(const std::optional<QString>& name) {
     std::lock_guard lock(lock_);
     if (!name)
         return std::nullopt;
@@ -194,17 +200,18 @@ std::optional<platform::ScriptDescriptor> PowerPointHelper::runAppleScript(const
 }
 
 void PowerPointHelper::grantAuthorizationToPowerPoint() {
-    executeOSAScript(consentScript(QStringLiteral("Microsoft PowerPoint"), QStringLiteral("return name of active presentation")));
+    executeOSAScript(consentScript(QStringLiteral("Microsoft PowerPoint"),
+                                   QStringLiteral("return name of active presentation")));
 }
 
 void PowerPointHelper::grantAuthorizationToKeynote() {
-    executeOSAScript(consentScript(QStringLiteral("Keynote"), QStringLiteral("return file of the front document")));
+    executeOSAScript(
+        consentScript(QStringLiteral("Keynote"), QStringLiteral("return file of the front document")));
 }
 
 void PowerPointHelper::executeOSAScript(const QString& source) {
-    const platform::CommandResult result =
-        collaborators_.commands->run(QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e ") + source},
-                                     std::chrono::seconds(120));
+    const platform::CommandResult result = collaborators_.commands->run(
+        QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e ") + source}, std::chrono::seconds(120));
     Logger::plain(QStringLiteral("Error value: ") + result.standardError);
     Logger::plain(QStringLiteral("Output Value: ") + result.standardOutput);
 }
@@ -281,7 +288,9 @@ void PowerPointHelper::getSlideNotes() {
 void PowerPointHelper::getSlideNote(const QString& word) {
     QString script;
     if (isPptOpen())
-        script = (isSlideShowPlaying() ? QStringLiteral("getPpt%1SlideNote") : QStringLiteral("getPpt%1PageNote")).arg(word);
+        script =
+            (isSlideShowPlaying() ? QStringLiteral("getPpt%1SlideNote") : QStringLiteral("getPpt%1PageNote"))
+                .arg(word);
     else if (isKeynoteOpen())
         script = QStringLiteral("getKeynote%1SlideNote").arg(word);
     else
@@ -316,7 +325,8 @@ QString PowerPointHelper::pdfFileNameForDocument(const QString& path) {
     const QFileInfo info(path);
     const std::optional<QDateTime> modified =
         info.exists() ? std::optional<QDateTime>(info.lastModified()) : std::nullopt;
-    return md5Encode(path + dateToString(modified, QStringLiteral("yyyyMMddHHmmss"))) + QStringLiteral(".pdf");
+    return md5Encode(path + dateToString(modified, QStringLiteral("yyyyMMddHHmmss"))) +
+           QStringLiteral(".pdf");
 }
 
 void PowerPointHelper::generatePdfFromFile(const QString& path) {
@@ -373,7 +383,8 @@ void PowerPointHelper::runExportTask(int kind) {
     });
 }
 
-std::optional<QString> PowerPointHelper::exportPdf(const char* script, const char* logStart, const char* logError) {
+std::optional<QString> PowerPointHelper::exportPdf(const char* script, const char* logStart,
+                                                   const char* logError) {
     LOG_INFO("{}", logStart);
     const auto result = runAppleScript(QString::fromLatin1(script));
     if (!result) {

@@ -83,8 +83,8 @@ public:
     QString getSlideInfoString(bool isApi, double createTime);
     void getSlideImg();
     // Base64 of a JPEG of the image resized to width x height at the quality (0 to 1); nothing for no image.
-    static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image, float width,
-                                                                 float height, float quality);
+    static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
+                                                                 float width, float height, float quality);
 
     // PDF export cache.
     void generatePdfFromFile(const QString& path);

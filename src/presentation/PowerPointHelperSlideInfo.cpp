@@ -19,16 +19,23 @@
 
 namespace {
 
-QString nowText() { return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")); }
+QString nowText() {
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+}
 
-QString orNull(const std::optional<QString>& value) { return value.value_or(QStringLiteral("(null)")); }
+QString orNull(const std::optional<QString>& value) {
+    return value.value_or(QStringLiteral("(null)"));
+}
 
-double secondsOf(const QElapsedTimer& timer) { return timer.isValid() ? double(timer.nsecsElapsed()) / 1e9 : -1.0; }
+double secondsOf(const QElapsedTimer& timer) {
+    return timer.isValid() ? double(timer.nsecsElapsed()) / 1e9 : -1.0;
+}
 
 } // namespace
 
-std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const std::shared_ptr<Image>& image, float width,
-                                                                        float height, float quality) {
+std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
+                                                                        float width, float height,
+                                                                        float quality) {
     if (!image)
         return std::nullopt;
     // Resize a copy that shares the bitmap: the cached page keeps its own size, so two builds at once
@@ -100,7 +107,8 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
     const float height = float(double(width) * size.height() / size.width());
     const float quality = isApi ? 0.4f : 0.8f;
     const auto nextThumb = base64StringConvertedFromImage(nextSlideImage(), float(width), height, quality);
-    const auto currentThumb = base64StringConvertedFromImage(currentSlideImage(), float(width), height, quality);
+    const auto currentThumb =
+        base64StringConvertedFromImage(currentSlideImage(), float(width), height, quality);
 
     const QString machineId = LocalUtils::GetMachineIndex();
     const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');

@@ -13,7 +13,9 @@ namespace {
 
 constexpr size_t kRoles = 4;
 
-size_t indexOf(UdpSocketRole role) { return size_t(role); }
+size_t indexOf(UdpSocketRole role) {
+    return size_t(role);
+}
 
 // One socket with its receive buffer; the mutex serialises every call into the socket object.
 struct Slot {
@@ -38,10 +40,9 @@ struct AsioDatagramTransport::Impl {
         std::lock_guard lock(slot.mutex);
         if (!slot.socket || !slot.socket->is_open())
             return;
-        slot.socket->async_receive_from(asio::buffer(slot.buffer), slot.sender,
-                                        [this, role](const asio::error_code& error, size_t size) {
-                                            received(role, error, size);
-                                        });
+        slot.socket->async_receive_from(
+            asio::buffer(slot.buffer), slot.sender,
+            [this, role](const asio::error_code& error, size_t size) { received(role, error, size); });
     }
 
     void received(UdpSocketRole role, const asio::error_code& error, size_t size) {
@@ -61,7 +62,8 @@ struct AsioDatagramTransport::Impl {
     }
 };
 
-AsioDatagramTransport::AsioDatagramTransport(int threads) : impl_(std::make_unique<Impl>()) {
+AsioDatagramTransport::AsioDatagramTransport(int threads)
+    : impl_(std::make_unique<Impl>()) {
     for (int i = 0; i < threads; ++i)
         impl_->threads.emplace_back([this] { impl_->io.run(); });
 }
@@ -109,7 +111,8 @@ void AsioDatagramTransport::openUnbound(UdpSocketRole role) {
     slot.socket = std::move(socket);
 }
 
-void AsioDatagramTransport::send(UdpSocketRole role, const QString& host, quint16 port, const QByteArray& data) {
+void AsioDatagramTransport::send(UdpSocketRole role, const QString& host, quint16 port,
+                                 const QByteArray& data) {
     asio::error_code error;
     const auto address = asio::ip::make_address_v4(host.toStdString(), error);
     if (error) {
@@ -120,8 +123,8 @@ void AsioDatagramTransport::send(UdpSocketRole role, const QString& host, quint1
     std::lock_guard lock(slot.mutex);
     if (!slot.socket || !slot.socket->is_open())
         return;
-    slot.socket->send_to(asio::buffer(data.constData(), size_t(data.size())), asio::ip::udp::endpoint(address, port), 0,
-                         error);
+    slot.socket->send_to(asio::buffer(data.constData(), size_t(data.size())),
+                         asio::ip::udp::endpoint(address, port), 0, error);
     if (error)
         LOG_DEBUG("udp send to {}:{} failed: {}", host, port, error.message());
 }
@@ -145,5 +148,7 @@ QString AsioDatagramTransport::describe(UdpSocketRole role) const {
     const auto local = slot.socket->local_endpoint(error);
     if (error)
         return QStringLiteral("<udp socket>");
-    return QStringLiteral("<udp socket %1:%2>").arg(QString::fromStdString(local.address().to_string())).arg(local.port());
+    return QStringLiteral("<udp socket %1:%2>")
+        .arg(QString::fromStdString(local.address().to_string()))
+        .arg(local.port());
 }

@@ -18,7 +18,8 @@ public:
     // Datagrams longer than this are cut to it.
     static constexpr int kMaxDatagramSize = 9216;
 
-    using Receiver = std::function<void(UdpSocketRole socket, const QByteArray& data, const QString& host, quint16 port)>;
+    using Receiver =
+        std::function<void(UdpSocketRole socket, const QByteArray& data, const QString& host, quint16 port)>;
 
     virtual ~DatagramTransport() = default;
     // Binds a socket to the port on every local IPv4 interface, with broadcast on, and starts receiving.

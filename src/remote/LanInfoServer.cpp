@@ -5,12 +5,12 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <vector>
-#include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -19,7 +19,8 @@ namespace {
 // until the read time-out, never the whole server.
 class ConnectionPool : public httplib::TaskQueue {
 public:
-    explicit ConnectionPool(size_t maxThreads) : maxThreads_(maxThreads) {}
+    explicit ConnectionPool(size_t maxThreads)
+        : maxThreads_(maxThreads) {}
 
     void enqueue(std::function<void()> job) override {
         std::lock_guard lock(mutex_);
@@ -76,10 +77,13 @@ struct LanInfoServer::Impl {
     std::mutex mutex;
 };
 
-LanInfoServer::LanInfoServer(Handler handler) : impl_(std::make_unique<Impl>()) {
+LanInfoServer::LanInfoServer(Handler handler)
+    : impl_(std::make_unique<Impl>()) {
     impl_->handler = std::move(handler);
     auto& server = impl_->server;
-    server.new_task_queue = [] { return new ConnectionPool(kMaxThreads); };
+    server.new_task_queue = [] {
+        return new ConnectionPool(kMaxThreads);
+    };
     server.set_read_timeout(kTimeoutSeconds, 0);
     server.set_write_timeout(kTimeoutSeconds, 0);
     server.set_keep_alive_timeout(kTimeoutSeconds);
@@ -92,7 +96,9 @@ LanInfoServer::LanInfoServer(Handler handler) : impl_(std::make_unique<Impl>()) 
     });
 }
 
-LanInfoServer::~LanInfoServer() { stop(); }
+LanInfoServer::~LanInfoServer() {
+    stop();
+}
 
 bool LanInfoServer::start(quint16 port) {
     std::lock_guard lock(impl_->mutex);
@@ -120,4 +126,6 @@ void LanInfoServer::stop() {
         impl_->thread.join();
 }
 
-bool LanInfoServer::isRunning() const { return impl_->thread.joinable() && impl_->server.is_running(); }
+bool LanInfoServer::isRunning() const {
+    return impl_->thread.joinable() && impl_->server.is_running();
+}

@@ -58,13 +58,17 @@ qint32 int32Value(const QString& text) {
 } // namespace
 
 SWDMacCommandManager& SWDMacCommandManager::SharedManager() {
-    static SWDMacCommandManager* shared = new SWDMacCommandManager(
-        {&SWDMacNetworkManager::SharedManager(), []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); },
-         [] { SWDMacNetworkManager::SharedManager().sendSlideInfoToClient(); }});
+    static SWDMacCommandManager* shared =
+        new SWDMacCommandManager({&SWDMacNetworkManager::SharedManager(),
+                                  []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); },
+                                  [] {
+                                      SWDMacNetworkManager::SharedManager().sendSlideInfoToClient();
+                                  }});
     return *shared;
 }
 
-SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
+SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators)
+    : collaborators_(std::move(collaborators)) {}
 
 SWDMacCommandManager::~SWDMacCommandManager() = default;
 
@@ -104,13 +108,16 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     }
     const qsizetype second = command->indexOf(u'|', first + 1);
     const QString id = command->left(first).toLower();
-    const QString type = (second < 0 ? command->mid(first + 1) : command->mid(first + 1, second - first - 1)).toLower();
-    const std::optional<QString> arguments = second < 0 ? std::nullopt : std::optional<QString>(command->mid(second + 1));
+    const QString type =
+        (second < 0 ? command->mid(first + 1) : command->mid(first + 1, second - first - 1)).toLower();
+    const std::optional<QString> arguments =
+        second < 0 ? std::nullopt : std::optional<QString>(command->mid(second + 1));
 
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
     if (!id.isEmpty() && !recordCommandId(id))
         return;
-    if (dispatch(type, arguments, fromIpAddr, paired) && pushesSlideInformation() && collaborators_.sendSlideInfoToClient)
+    if (dispatch(type, arguments, fromIpAddr, paired) && pushesSlideInformation() &&
+        collaborators_.sendSlideInfoToClient)
         collaborators_.sendSlideInfoToClient();
 }
 
@@ -150,7 +157,8 @@ bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QSt
     return push;
 }
 
-bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push) {
+bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optional<QString>& arguments,
+                                         bool* push) {
     if (type == u"cmd") {
         if (StringHelper::isNullOrEmpty(arguments))
             return true;
@@ -213,9 +221,13 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
 
 // ---- Pointer input with the drag state -------------------------------------------------------------
 
-void SWDMacCommandManager::postMouseMoveToX(double dx, double dy) { PostMouseMoveInSteps(dx, dy); }
+void SWDMacCommandManager::postMouseMoveToX(double dx, double dy) {
+    PostMouseMoveInSteps(dx, dy);
+}
 
-void SWDMacCommandManager::_sendMouseEvent(qint32 type, quint32 button) { PostMouseEventAtCursor(type, button); }
+void SWDMacCommandManager::_sendMouseEvent(qint32 type, quint32 button) {
+    PostMouseEventAtCursor(type, button);
+}
 
 double SWDMacCommandManager::dragEndRemain() const {
     std::lock_guard lock(dragMutex_);

@@ -45,11 +45,11 @@ public:
     bool isDragging() const { return isDragging_; }
     double dragEndRemain() const;
 
-    const QStringList availableCommandType{
-        QStringLiteral("cmd"),     QStringLiteral("move"),       QStringLiteral("click"),
-        QStringLiteral("rightclick"), QStringLiteral("connect"), QStringLiteral("disconnect"),
-        QStringLiteral("heartbeat"), QStringLiteral("start"),    QStringLiteral("qcmd"),
-        QStringLiteral("ccmd")};
+    const QStringList availableCommandType{QStringLiteral("cmd"),       QStringLiteral("move"),
+                                           QStringLiteral("click"),     QStringLiteral("rightclick"),
+                                           QStringLiteral("connect"),   QStringLiteral("disconnect"),
+                                           QStringLiteral("heartbeat"), QStringLiteral("start"),
+                                           QStringLiteral("qcmd"),      QStringLiteral("ccmd")};
 
 private:
     // Records the id unless it was seen before (an id other than "0"); false for a repeat.
@@ -57,7 +57,8 @@ private:
     // Dispatches one type; says whether the slide information is pushed afterwards.
     bool dispatch(const QString& type, const std::optional<QString>& arguments,
                   const std::optional<QString>& fromIpAddr, bool paired);
-    // "move" and "scroll" and the rest of the pointer and keyboard types; false when the type is none of them.
+    // "move" and "scroll" and the rest of the pointer and keyboard types; false when the type is none of
+    // them.
     bool dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push);
     void dragMove(float dx, float dy);
 

@@ -30,7 +30,9 @@ SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
          [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
              SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
          },
-         []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); }});
+         []() -> PowerPointHelper& {
+             return PowerPointHelper::SharedHelper();
+         }});
     return *shared;
 }
 
@@ -45,7 +47,9 @@ SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
     initialNetwork();
 }
 
-SWDMacNetworkManager::~SWDMacNetworkManager() { stopListening(); }
+SWDMacNetworkManager::~SWDMacNetworkManager() {
+    stopListening();
+}
 
 void SWDMacNetworkManager::initialNetwork() {
     {
@@ -68,7 +72,8 @@ void SWDMacNetworkManager::startUdp() {
     std::call_once(udpStarted_, [this] {
         LOG_DEBUG("startUdp");
         auto& transport = *collaborators_.transport;
-        const auto receiver = [this](UdpSocketRole, const QByteArray& data, const QString& host, quint16 port) {
+        const auto receiver = [this](UdpSocketRole, const QByteArray& data, const QString& host,
+                                     quint16 port) {
             didReceiveData(data, host, port);
         };
         const struct {
@@ -150,8 +155,10 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
             LOG_INFO("Connection refuse: not accepting a machine that is not connected");
             return;
         }
-        const std::optional<QString> address = fromIpAddr ? fromIpAddr : (paired ? existing->ipAddress : std::nullopt);
-        connectingDeviceDic_.insert(deviceId, ClientInfo{deviceId, deviceName, address, QDateTime::currentDateTime()});
+        const std::optional<QString> address =
+            fromIpAddr ? fromIpAddr : (paired ? existing->ipAddress : std::nullopt);
+        connectingDeviceDic_.insert(deviceId,
+                                    ClientInfo{deviceId, deviceName, address, QDateTime::currentDateTime()});
         isAcceptingNewConnection_ = false;
     }
     if (fromIpAddr) {
@@ -203,9 +210,10 @@ void SWDMacNetworkManager::getSystemInfo() {
     const QStringList ipList = LocalUtils::GetLanIpList();
     LOG_VERBOSE("ipList = ({})", ipList.join(QStringLiteral(", ")));
 
-    const QString head = QStringLiteral(R"({"MachineName":")") + name + QStringLiteral(R"(","MachineId":")") + machineId +
-                         QStringLiteral(R"(","PcAppVersion":")") + version + QStringLiteral(R"(","OsVersion":"macOS )") +
-                         osVersion + QStringLiteral(R"(","OfficeVersion":"","IpAddressList":[)");
+    const QString head = QStringLiteral(R"({"MachineName":")") + name + QStringLiteral(R"(","MachineId":")") +
+                         machineId + QStringLiteral(R"(","PcAppVersion":")") + version +
+                         QStringLiteral(R"(","OsVersion":"macOS )") + osVersion +
+                         QStringLiteral(R"(","OfficeVersion":"","IpAddressList":[)");
     if (ipList.isEmpty()) {
         machineInfoQrCodeMessage_.set(head + QStringLiteral("]}"));
         return;

@@ -24,7 +24,8 @@ class QTimer;
 class SWDMacNetworkManager {
 public:
     // Runs a command string from a datagram (text, sender host).
-    using CommandExecutor = std::function<void(const std::optional<QString>& command, const std::optional<QString>& fromIpAddr)>;
+    using CommandExecutor =
+        std::function<void(const std::optional<QString>& command, const std::optional<QString>& fromIpAddr)>;
 
     struct Collaborators {
         std::shared_ptr<DatagramTransport> transport;

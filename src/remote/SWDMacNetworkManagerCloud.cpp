@@ -41,7 +41,9 @@ QNetworkReply* send(QNetworkReply* reply) {
     return reply;
 }
 
-QString apiRoot() { return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString(); }
+QString apiRoot() {
+    return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString();
+}
 
 QUrl apiUrl(const QString& path, const QList<std::pair<QString, QString>>& parameters = {}) {
     QByteArray url = (apiRoot() + path).toUtf8();
@@ -55,7 +57,9 @@ bool succeeded(QNetworkReply* reply) {
     return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
 }
 
-QString withoutBlanks(QString text) { return text.remove(u' '); }
+QString withoutBlanks(QString text) {
+    return text.remove(u' ');
+}
 
 } // namespace
 
@@ -93,11 +97,12 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
     const auto host = platform::Platform::hostFacts();
-    QNetworkRequest request(apiUrl(QStringLiteral("/api/heartBeat"),
-                                   {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
-                                    {QStringLiteral("osVersion"), withoutBlanks(host->operatingSystemVersionString())},
-                                    {QStringLiteral("appVersion"),
-                                     withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
+    QNetworkRequest request(
+        apiUrl(QStringLiteral("/api/heartBeat"),
+               {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
+                {QStringLiteral("osVersion"), withoutBlanks(host->operatingSystemVersionString())},
+                {QStringLiteral("appVersion"),
+                 withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
     request.setTransferTimeout(kDefaultRequestTimeout);
     QNetworkReply* reply = send(afNetworkManager_->get(request));
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
@@ -193,8 +198,10 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (!succeeded(reply))
-            LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}", url.toString(), status, reply->errorString());
+            LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}", url.toString(), status,
+                      reply->errorString());
         else
-            LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}", url.toString(), status, reply->readAll());
+            LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}", url.toString(), status,
+                     reply->readAll());
     });
 }

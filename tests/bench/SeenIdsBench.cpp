@@ -5,8 +5,6 @@
 #include "FakeDatagramTransport.h"
 #include "TestBundle.h"
 
-#include <QApplication>
-
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -20,7 +18,8 @@ void BM_DistinctIdsWhileUnpaired(benchmark::State& state) {
     qint64 next = 0;
     const size_t heapBefore = mallinfo2().uordblks;
     for (auto _ : state)
-        executor.executeCommand(QString::number(next++) + QStringLiteral("|click|long arguments are not kept"), std::nullopt);
+        executor.executeCommand(
+            QString::number(next++) + QStringLiteral("|click|long arguments are not kept"), std::nullopt);
     const double bytes = double(mallinfo2().uordblks - heapBefore);
     state.counters["ids"] = double(executor.seenCommandIdCount());
     state.counters["bytes_per_million_ids"] = bytes / double(executor.seenCommandIdCount()) * 1e6;
@@ -28,11 +27,3 @@ void BM_DistinctIdsWhileUnpaired(benchmark::State& state) {
 BENCHMARK(BM_DistinctIdsWhileUnpaired)->Iterations(1000000);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}

@@ -9,7 +9,6 @@
 #include "Wait.h"
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -85,19 +84,3 @@ BENCHMARK_CAPTURE(pollPass, PowerPoint, App::PowerPoint)->Unit(benchmark::kMilli
 BENCHMARK_CAPTURE(pollPass, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, PowerPoint, App::PowerPoint)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char** argv) {
-    // A private home for the run, as the unit tests have, and no display needed for the PDF writer.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

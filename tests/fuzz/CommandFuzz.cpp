@@ -25,12 +25,20 @@ struct World {
         platform::Platform::setCommandRunner(commands);
         platform::Platform::setAlerts(std::make_shared<RecordingAlerts>());
         scripts->answerText("getPdfPath", cache.path() + "/");
-        presentation = PowerPointHelper::create({scripts, commands, QStringLiteral("com.brisvane.PodiumCastForMac"), 1e9});
+        presentation = PowerPointHelper::create(
+            {scripts, commands, QStringLiteral("com.brisvane.PodiumCastForMac"), 1e9});
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
-            transport, [this](const std::optional<QString>& c, const std::optional<QString>& h) { executor->executeCommand(c, h); },
-            [this]() -> PowerPointHelper& { return *presentation; }});
+            transport,
+            [this](const std::optional<QString>& c, const std::optional<QString>& h) {
+                executor->executeCommand(c, h);
+            },
+            [this]() -> PowerPointHelper& {
+                return *presentation;
+            }});
         executor = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-            network.get(), [this]() -> PowerPointHelper& { return *presentation; }, [] {}});
+            network.get(), [this]() -> PowerPointHelper& { return *presentation; },
+            [] {
+            }});
     }
     TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}}};
     QTemporaryDir cache;

@@ -21,7 +21,9 @@ struct FakeCloud::Impl {
     std::thread thread;
 
     void record(const httplib::Request& r) {
-        const auto header = [&](const char* name) { return QByteArray::fromStdString(r.get_header_value(name)); };
+        const auto header = [&](const char* name) {
+            return QByteArray::fromStdString(r.get_header_value(name));
+        };
         const QByteArray target = QByteArray::fromStdString(r.target);
         const qsizetype q = target.indexOf('?');
         std::lock_guard lock(mutex);
@@ -55,7 +57,9 @@ struct FakeCloud::Impl {
 
     void serve() {
         auto s = std::make_unique<httplib::Server>();
-        s->new_task_queue = [] { return new httplib::ThreadPool(16); };
+        s->new_task_queue = [] {
+            return new httplib::ThreadPool(16);
+        };
         s->Get("/api/heartBeat", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
             if (failed(response))
@@ -68,7 +72,8 @@ struct FakeCloud::Impl {
             if (failed(response))
                 return;
             std::unique_lock lock(mutex);
-            commandQueued.wait_for(lock, std::chrono::milliseconds(pollHoldMs), [this] { return !commands.empty() || mode == Mode::Down; });
+            commandQueued.wait_for(lock, std::chrono::milliseconds(pollHoldMs),
+                                   [this] { return !commands.empty() || mode == Mode::Down; });
             QByteArray body;
             if (!commands.empty()) {
                 body = commands.front();
@@ -107,7 +112,8 @@ struct FakeCloud::Impl {
     }
 };
 
-FakeCloud::FakeCloud() : impl_(std::make_unique<Impl>()) {}
+FakeCloud::FakeCloud()
+    : impl_(std::make_unique<Impl>()) {}
 
 FakeCloud::~FakeCloud() {
     {
@@ -123,9 +129,13 @@ bool FakeCloud::start(quint16 port) {
     return impl_->server != nullptr;
 }
 
-quint16 FakeCloud::port() const { return impl_->port; }
+quint16 FakeCloud::port() const {
+    return impl_->port;
+}
 
-QString FakeCloud::root() const { return QStringLiteral("http://127.0.0.1:%1").arg(impl_->port); }
+QString FakeCloud::root() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(impl_->port);
+}
 
 void FakeCloud::setMode(Mode mode) {
     Mode before;

@@ -63,8 +63,13 @@ void FakeScriptRunner::fail(const QString& name, int errorNumber) {
 }
 
 QStringList FakeScriptRunner::runs() const {
+    // A copy that shares nothing with the list the runner goes on appending to.
     std::lock_guard lock(mutex_);
-    return runs_;
+    QStringList copy;
+    copy.reserve(runs_.size());
+    for (const QString& name : runs_)
+        copy.append(QString(name.constData(), name.size()));
+    return copy;
 }
 
 bool RecordingWorkspace::openUrl(const QUrl& url) {

@@ -66,7 +66,9 @@ class FakeHostFacts : public platform::HostFacts {
 public:
     QString hostName() override { return host; }
     QString operatingSystemVersionString() override { return osVersion; }
-    std::optional<std::vector<platform::InterfaceAddress>> interfaceAddresses() override { return interfaces; }
+    std::optional<std::vector<platform::InterfaceAddress>> interfaceAddresses() override {
+        return interfaces;
+    }
     std::optional<QStringList> applicationsFolderEntries() override { return applications; }
 
     QString host = QStringLiteral("test-host");

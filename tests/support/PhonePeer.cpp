@@ -1,7 +1,7 @@
 // A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
 // the computer and prints every datagram it gets back as "<local port> <text>", one per line.
-//   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect <n>]
-//   pc_phone --get <url>      prints the status and the body of one HTTP GET
+//   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect
+//   <n>] pc_phone --get <url>      prints the status and the body of one HTTP GET
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
@@ -44,7 +44,8 @@ int main(int argc, char* argv[]) {
         QObject::connect(reply, &QNetworkReply::finished, &app, &QCoreApplication::quit);
         QCoreApplication::exec();
         const QByteArray body = reply->readAll();
-        std::printf("%d\n%s", reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), body.constData());
+        std::printf("%d\n%s", reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                    body.constData());
         return 0;
     }
     std::vector<std::unique_ptr<QUdpSocket>> sockets;

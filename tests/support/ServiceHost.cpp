@@ -1,6 +1,7 @@
 // Runs the network service start-up of the main window without a window, on the bundle folder given as
 // the one argument: the network service with its machine-information timer, the UDP endpoint, the LAN
-// slide-information server and the cloud heartbeat, then the presentation bridge on a background thread. SIGTERM or SIGINT stops listening and exits 0.
+// slide-information server and the cloud heartbeat, then the presentation bridge on a background thread.
+// SIGTERM or SIGINT stops listening and exits 0.
 #include "core/GlobalQueue.h"
 #include "core/Logger.h"
 #include "platform/Alerts.h"

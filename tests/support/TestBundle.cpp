@@ -43,7 +43,8 @@ void writeValue(QByteArray& out, const QVariant& v) {
 
 } // namespace
 
-TestBundle::TestBundle(const QVariantMap& info, const QString& name) : name_(name) {
+TestBundle::TestBundle(const QVariantMap& info, const QString& name)
+    : name_(name) {
     QDir().mkpath(resourcesPath());
     QDir().mkpath(path() + QStringLiteral("/Contents/MacOS"));
     QFile file(infoPlistPath());
@@ -66,4 +67,6 @@ void TestBundle::addResource(const QString& fileName, const QByteArray& content,
         file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
 }
 
-void TestBundle::makeMain() const { platform::Bundle::setMainBundlePath(path()); }
+void TestBundle::makeMain() const {
+    platform::Bundle::setMainBundlePath(path());
+}

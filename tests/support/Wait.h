@@ -18,8 +18,7 @@ inline bool waitUntil(const std::function<bool()>& done, int limitMs = 30000) {
 
 // Lets go of an object that background tasks may still hold, and waits until the last of them let go
 // too, so that none of its work outlives the test.
-template <typename T>
-bool releaseAndWait(std::shared_ptr<T>& object) {
+template <typename T> bool releaseAndWait(std::shared_ptr<T>& object) {
     std::weak_ptr<T> alive = object;
     object.reset();
     return waitUntil([&] { return alive.expired(); });

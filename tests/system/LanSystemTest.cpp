@@ -17,10 +17,19 @@ protected:
     QStringList phone(qint64 toPort, const QStringList& sends, int expect, int waitMs = 5000) {
         return phoneAt(phoneHost, toPort, sends, expect, waitMs);
     }
-    QStringList phoneAt(const PhoneNamespace& at, qint64 toPort, const QStringList& sends, int expect, int waitMs = 5000) {
-        QStringList args{"--to", at.computerAddress(), "--port", QString::number(toPort), "--listen",
-                         QString::number(host.port("DataPort")) + "," + QString::number(host.port("ConnectPort")),
-                         "--expect", QString::number(expect), "--wait", QString::number(waitMs)};
+    QStringList phoneAt(const PhoneNamespace& at, qint64 toPort, const QStringList& sends, int expect,
+                        int waitMs = 5000) {
+        QStringList args{
+            "--to",
+            at.computerAddress(),
+            "--port",
+            QString::number(toPort),
+            "--listen",
+            QString::number(host.port("DataPort")) + "," + QString::number(host.port("ConnectPort")),
+            "--expect",
+            QString::number(expect),
+            "--wait",
+            QString::number(waitMs)};
         for (const QString& s : sends)
             args << "--send" << s;
         return at.phone(args);
@@ -41,7 +50,8 @@ TEST_F(LanSystemTest, DiscoveryPairingHeartbeatAndStop) {
         const QStringList replies = phone(host.port(key), {"Check"}, 1);
         ASSERT_EQ(replies.size(), 1) << key << "\n" << host.output().toStdString();
         EXPECT_TRUE(replies[0].startsWith(data + R"( {"MachineName":")")) << replies[0].toStdString();
-        EXPECT_TRUE(replies[0].contains("\"" + phoneHost.computerAddress() + "\"")) << replies[0].toStdString();
+        EXPECT_TRUE(replies[0].contains("\"" + phoneHost.computerAddress() + "\""))
+            << replies[0].toStdString();
         EXPECT_TRUE(replies[0].endsWith("]}"));
     }
 
@@ -68,7 +78,8 @@ TEST_F(LanSystemTest, DiscoveryPairingHeartbeatAndStop) {
     // After A disconnects, the second phone is answered and can pair.
     EXPECT_TRUE(phone(host.port("CommandPort"), {"4|disconnect|A,bye"}, 1, 1500).isEmpty());
     EXPECT_EQ(phoneAt(second, host.port("CheckPort"), {"check"}, 1).size(), 1);
-    EXPECT_EQ(phoneAt(second, host.port("CommandPort"), {"5|connect|B,Phone B"}, 1), QStringList{connect + " Confirm"});
+    EXPECT_EQ(phoneAt(second, host.port("CommandPort"), {"5|connect|B,Phone B"}, 1),
+              QStringList{connect + " Confirm"});
 
     EXPECT_EQ(host.terminate(), 0) << host.output().toStdString();
     EXPECT_TRUE(host.output().contains("stop listening"));

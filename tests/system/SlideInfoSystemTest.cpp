@@ -16,7 +16,9 @@
 
 namespace {
 
-QJsonObject json(const QByteArray& document) { return QJsonDocument::fromJson(document).object(); }
+QJsonObject json(const QByteArray& document) {
+    return QJsonDocument::fromJson(document).object();
+}
 
 QImage thumb(const QJsonObject& doc, const char* key) {
     return QImage::fromData(QByteArray::fromBase64(doc[key].toString().toLatin1()), "JPG");
@@ -35,23 +37,30 @@ protected:
         fake->setPptSize("960", "720");
         fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
         for (int slide = 1; slide <= 5; ++slide)
-            fake->setNote(FakePresentation::App::PowerPoint, slide, QStringLiteral("note %1 \"quoted\"").arg(slide));
+            fake->setNote(FakePresentation::App::PowerPoint, slide,
+                          QStringLiteral("note %1 \"quoted\"").arg(slide));
         fake->setPdfPages(FakePresentation::App::PowerPoint, 5);
         ASSERT_TRUE(host->start()) << host->output().toStdString();
         // The poll exported the deck into the cache, and the cloud channel is up.
-        ASSERT_TRUE(waitUntil([&] { return !QDir(fake->cacheFolder()).entryList({"*.pdf"}, QDir::Files).isEmpty(); }))
+        ASSERT_TRUE(waitUntil([&] {
+            return !QDir(fake->cacheFolder()).entryList({"*.pdf"}, QDir::Files).isEmpty();
+        })) << host->output().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return !cloud.requests("/api/Command").empty(); }))
             << host->output().toStdString();
-        ASSERT_TRUE(waitUntil([&] { return !cloud.requests("/api/Command").empty(); })) << host->output().toStdString();
     }
 
     QStringList send(const QString& text, int expect) {
-        return phoneHost.phone({"--to", phoneHost.computerAddress(), "--port", QString::number(host->port("CommandPort")),
-                                "--listen", QString::number(host->port("DataPort")) + "," + QString::number(host->port("ConnectPort")),
-                                "--send", text, "--expect", QString::number(expect), "--wait", "5000"});
+        return phoneHost.phone(
+            {"--to", phoneHost.computerAddress(), "--port", QString::number(host->port("CommandPort")),
+             "--listen",
+             QString::number(host->port("DataPort")) + "," + QString::number(host->port("ConnectPort")),
+             "--send", text, "--expect", QString::number(expect), "--wait", "5000"});
     }
 
     std::pair<int, QByteArray> getDocument() {
-        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1").arg(phoneHost.computerAddress()).arg(host->port("LanInfoPort")));
+        return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1")
+                                 .arg(phoneHost.computerAddress())
+                                 .arg(host->port("LanInfoPort")));
     }
 
     PhoneNamespace phoneHost;
@@ -70,7 +79,8 @@ TEST_F(SlideInfoSystemTest, PodiumCastPushesTheNewSlideToTheLanServerAndTheCloud
     // The show moves to slide 2 as the down arrow arrives.
     fake->setSlide(FakePresentation::App::PowerPoint, 2, 5);
     send("2|cmd|{DOWN}", 0);
-    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 2; })) << host->output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 2; }))
+        << host->output().toStdString();
     const QByteArray uploaded = cloud.requests("/api/Info")[1].body;
 
     const auto [status, lan] = getDocument();
@@ -87,12 +97,14 @@ TEST_F(SlideInfoSystemTest, PodiumCastPushesTheNewSlideToTheLanServerAndTheCloud
     // A command from the cloud is executed and its push uploaded.
     fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
     cloud.queueCommand("\"3|cmd|{UP}\"");
-    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 3; })) << host->output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() == 3; }))
+        << host->output().toStdString();
     EXPECT_EQ(json(cloud.requests("/api/Info")[2].body)["Note"].toString(), "note 1 \"quoted\"");
 
     // The cloud going down turns the channel to failing within one heartbeat, and back after its return.
     cloud.setMode(FakeCloud::Mode::Down);
-    EXPECT_TRUE(waitUntil([&] { return host->output().contains("api:send api heartbeat failed. failureCount = 1"); }, 12000));
+    EXPECT_TRUE(waitUntil(
+        [&] { return host->output().contains("api:send api heartbeat failed. failureCount = 1"); }, 12000));
     cloud.setMode(FakeCloud::Mode::Up);
     EXPECT_TRUE(waitUntil([&] { return host->output().contains("api: heartbeat back to normal"); }, 12000));
     EXPECT_EQ(host->terminate(), 0);

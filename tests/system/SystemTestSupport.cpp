@@ -17,23 +17,28 @@ quint16 freeUdpPort() {
     return probe.localPort();
 }
 
-QString readAll(QProcess& p) { return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()); }
+QString readAll(QProcess& p) {
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
 
 } // namespace
 
 PhoneNamespace::PhoneNamespace() {
     static int made = 0; // phones of this process, each on its own subnet
     const int index = made++;
-    const QString id = QString::number(QCoreApplication::applicationPid() % 100000) + (index ? QString::number(index) : QString());
+    const QString id = QString::number(QCoreApplication::applicationPid() % 100000) +
+                       (index ? QString::number(index) : QString());
     name_ = "pcphone" + id;
     hostLink_ = "pch" + id;
     phoneLink_ = "pcp" + id;
-    const QString subnet = "10." + QString::number(213 + index) + "." + QString::number(QCoreApplication::applicationPid() % 250 + 1) + ".";
+    const QString subnet = "10." + QString::number(213 + index) + "." +
+                           QString::number(QCoreApplication::applicationPid() % 250 + 1) + ".";
     computerAddress_ = subnet + "1";
     phoneAddress_ = subnet + "2";
     run({"netns", "del", name_}); // a leftover of an earlier run
     run({"link", "del", hostLink_});
-    ready_ = run({"netns", "add", name_}) && run({"link", "add", hostLink_, "type", "veth", "peer", "name", phoneLink_}) &&
+    ready_ = run({"netns", "add", name_}) &&
+             run({"link", "add", hostLink_, "type", "veth", "peer", "name", phoneLink_}) &&
              run({"link", "set", phoneLink_, "netns", name_}) &&
              run({"addr", "add", computerAddress_ + "/24", "dev", hostLink_}) &&
              run({"link", "set", hostLink_, "up"}) &&

@@ -1,5 +1,5 @@
-#include "core/ApplicationRelaunch.h"
 #include "core/ErrorHelper.h"
+#include "core/ApplicationRelaunch.h"
 #include "core/Logger.h"
 
 #include "Fakes.h"
@@ -31,7 +31,8 @@ protected:
     TestBundle bundle{{}};
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
     std::ostringstream logged;
-    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(logged);
+    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink =
+        std::make_shared<spdlog::sinks::ostream_sink_mt>(logged);
 };
 
 } // namespace

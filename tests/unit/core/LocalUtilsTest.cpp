@@ -1,5 +1,5 @@
-#include "core/GetIPAddress.h"
 #include "core/LocalUtils.h"
+#include "core/GetIPAddress.h"
 #include "core/UserDefaultHelper.h"
 #include "core/UserDefaults.h"
 
@@ -50,12 +50,9 @@ TEST_F(LocalUtilsTest, MachineIdIsMadeOnceAndKept) {
 
 TEST_F(LocalUtilsTest, InterfaceTableKeepsUpInterfacesAndTheLastAddressPerFamily) {
     facts->interfaces = std::vector{
-        entry("lo", Family::IPv4, "127.0.0.1"),
-        entry("eth0", Family::IPv4, "192.168.1.5"),
-        entry("eth0", Family::IPv4, "192.168.1.6"),
-        entry("eth0", Family::IPv6, "fe80::1"),
-        entry("eth0", Family::Other, nullptr),
-        entry("eth1", Family::IPv4, "10.0.0.9", false),
+        entry("lo", Family::IPv4, "127.0.0.1"),     entry("eth0", Family::IPv4, "192.168.1.5"),
+        entry("eth0", Family::IPv4, "192.168.1.6"), entry("eth0", Family::IPv6, "fe80::1"),
+        entry("eth0", Family::Other, nullptr),      entry("eth1", Family::IPv4, "10.0.0.9", false),
         entry("eth2", Family::IPv4, nullptr),
     };
     const auto table = GetIPAddress::getIPAddresses();
@@ -80,8 +77,9 @@ TEST_F(LocalUtilsTest, NoAddressesMeansNoTableAndEmptyLists) {
 }
 
 TEST_F(LocalUtilsTest, PreferredAddressFollowsTheSearchOrder) {
-    facts->interfaces = std::vector{entry("en0", Family::IPv6, "fe80::2"), entry("en0", Family::IPv4, "10.0.0.2"),
-                                    entry("pdp_ip0", Family::IPv4, "10.9.9.9")};
+    facts->interfaces =
+        std::vector{entry("en0", Family::IPv6, "fe80::2"), entry("en0", Family::IPv4, "10.0.0.2"),
+                    entry("pdp_ip0", Family::IPv4, "10.9.9.9")};
     EXPECT_EQ(GetIPAddress::getIPAddress(true), "10.0.0.2");
     EXPECT_EQ(GetIPAddress::getIPAddress(false), "fe80::2");
     facts->interfaces->push_back(entry("utun0", Family::IPv6, "fd00::1"));
@@ -96,8 +94,8 @@ TEST_F(LocalUtilsTest, RealInterfaceListHasLoopback) {
 TEST(LocalUtils, PrivateAddressTest) {
     for (const char* lan : {"10.1.2.3", "192.168.0.1", "172.16.0.1", "172.31.255.255"})
         EXPECT_TRUE(LocalUtils::IsLanAddress(QString(lan))) << lan;
-    for (const char* other : {"172.32.0.1", "172.15.0.1", "10.1.2", "1.2.3.4", "192.169.0.1", "172.x.0.1",
-                              "10.1.2.3.4", ""})
+    for (const char* other :
+         {"172.32.0.1", "172.15.0.1", "10.1.2", "1.2.3.4", "192.169.0.1", "172.x.0.1", "10.1.2.3.4", ""})
         EXPECT_FALSE(LocalUtils::IsLanAddress(QString(other))) << other;
     EXPECT_FALSE(LocalUtils::IsLanAddress(std::nullopt));
 }

@@ -40,10 +40,10 @@ TEST_F(Settings, InformationDictionaryReaders) {
     EXPECT_EQ(PListHelper::BundleDisplayName().toString(), QStringLiteral("Display"));
     EXPECT_EQ(PListHelper::ModelVersion().toLongLong(), 7);
     EXPECT_EQ(PListHelper::ConnectPort(), 51301);
-    EXPECT_EQ(PListHelper::DataPort(), 51302);  // a text of digits
-    EXPECT_EQ(PListHelper::CheckPort(), -12);   // leading digits with sign
-    EXPECT_EQ(PListHelper::CommandPort(), 0);   // a text without digits
-    EXPECT_EQ(PListHelper::LanInfoPort(), 3);   // a number's integer part
+    EXPECT_EQ(PListHelper::DataPort(), 51302); // a text of digits
+    EXPECT_EQ(PListHelper::CheckPort(), -12);  // leading digits with sign
+    EXPECT_EQ(PListHelper::CommandPort(), 0);  // a text without digits
+    EXPECT_EQ(PListHelper::LanInfoPort(), 3);  // a number's integer part
     EXPECT_EQ(PListHelper::HttpPort(), 1);
     EXPECT_EQ(PListHelper::LanTapdeckInfoPort(), 0); // absent
     EXPECT_EQ(PListHelper::ConnectImageCount(), 0);

@@ -18,7 +18,9 @@ TEST(StringHelper, IsNullOrEmpty) {
 }
 
 TEST(StringHelper, EscapingTable) {
-    auto esc = [](const QString& s) { return *StringHelper::removeEscapeCharacterOfString(s); };
+    auto esc = [](const QString& s) {
+        return *StringHelper::removeEscapeCharacterOfString(s);
+    };
     EXPECT_EQ(esc("a\tb"), QStringLiteral("a\\nb"));
     EXPECT_EQ(esc(QString("a\ab") + QChar(0) + "c"), QStringLiteral("abc"));
     EXPECT_EQ(esc("say \"hi\""), QStringLiteral("say \\\"hi\\\""));

@@ -10,7 +10,8 @@
 using platform::Bundle;
 
 TEST(Bundle, ReadsItsInformationDictionaryAndFindsItsParts) {
-    const TestBundle made({{"CFBundleIdentifier", "com.example.Test"}, {"CFBundleExecutable", "Runner"},
+    const TestBundle made({{"CFBundleIdentifier", "com.example.Test"},
+                           {"CFBundleExecutable", "Runner"},
                            {"CommandPort", 5000}});
     made.addResource("getPdfPath.scpt", "#!/bin/sh\n", true);
     const Bundle bundle(made.path());
@@ -97,7 +98,8 @@ TEST(Bundle, BuiltBundlesHaveTheirShapeAndEveryKey) {
             ports.insert(port);
         }
         EXPECT_EQ(ports.size(), 7) << "ports must be distinct in " << f.name;
-        for (const char* key : {"ApiRoot", "APIRootPath", "CFBundleDisplayName", "ModelVersion", "CFBundleVersion"})
+        for (const char* key :
+             {"ApiRoot", "APIRootPath", "CFBundleDisplayName", "ModelVersion", "CFBundleVersion"})
             EXPECT_FALSE(info.value(key).toString().isEmpty()) << key;
         EXPECT_TRUE(info.value("ApiRoot").toString().startsWith("http://127.0.0.1"));
         EXPECT_GT(info.value("CFBundleVersion").toString().toInt(), 0);

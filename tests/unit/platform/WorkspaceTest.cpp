@@ -11,8 +11,9 @@
 using platform::LinuxWorkspace;
 
 TEST(Workspace, RelaunchCommandWaitsThenStartsTheQuotedExecutable) {
-    EXPECT_EQ(LinuxWorkspace::relaunchCommand(0, "/opt/My Apps/PodiumCast.app/Contents/MacOS/PodiumCast"),
-              QStringLiteral("sleep 0.000000; exec \"/opt/My Apps/PodiumCast.app/Contents/MacOS/PodiumCast\""));
+    EXPECT_EQ(
+        LinuxWorkspace::relaunchCommand(0, "/opt/My Apps/PodiumCast.app/Contents/MacOS/PodiumCast"),
+        QStringLiteral("sleep 0.000000; exec \"/opt/My Apps/PodiumCast.app/Contents/MacOS/PodiumCast\""));
     EXPECT_EQ(LinuxWorkspace::relaunchCommand(1.5f, "/a"), QStringLiteral("sleep 1.500000; exec \"/a\""));
 }
 
@@ -26,16 +27,17 @@ TEST(Workspace, RelaunchStartsAShellThatOutlivesUs) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(calls[0].detached);
     EXPECT_EQ(calls[0].program, "/bin/sh");
-    EXPECT_EQ(calls[0].arguments, QStringList({"-c", "sleep 0.000000; exec \"" + bundle.path() +
-                                                         "/Contents/MacOS/Runner\""}));
+    EXPECT_EQ(calls[0].arguments,
+              QStringList({"-c", "sleep 0.000000; exec \"" + bundle.path() + "/Contents/MacOS/Runner\""}));
 }
 
 // The quoted path must reach the shell as exactly one word, whatever characters it holds.
 TEST(Workspace, RelaunchCommandQuotingSurvivesHostilePaths) {
     QTemporaryDir dir;
     const QString marker = "injected"; // relative: created in the shell's working folder if anything runs
-    const QStringList names{"with space", "quote\"inside", "$(touch " + marker + ")", "`touch " + marker + "`",
-                            "back\\slash", "中文 名"};
+    const QStringList names{
+        "with space",  "quote\"inside", "$(touch " + marker + ")", "`touch " + marker + "`",
+        "back\\slash", "中文 名"};
     for (const QString& name : names) {
         const QString path = dir.path() + "/" + name;
         QFile file(path);

@@ -28,7 +28,8 @@ protected:
 
     // Makes the bridge and waits for its first poll pass; later passes come only when a test calls
     // refresh(), since the poll interval is far longer than any test.
-    std::shared_ptr<PowerPointHelper> start(std::optional<QString> identifier = QStringLiteral("com.brisvane.PodiumCastForMac")) {
+    std::shared_ptr<PowerPointHelper>
+    start(std::optional<QString> identifier = QStringLiteral("com.brisvane.PodiumCastForMac")) {
         const size_t before = recorder.values("kUpdatePptStatus").size();
         auto helper = PowerPointHelper::create({scripts, commands, std::move(identifier), 1e6});
         EXPECT_TRUE(waitUntil([&] { return recorder.values("kUpdatePptStatus").size() > before; }));
@@ -134,9 +135,11 @@ TEST_F(PowerPointHelperTest, ConsentScriptsRunOnErrorMinus1743KeynoteFirst) {
         ASSERT_EQ(call.arguments.size(), 1);
         EXPECT_TRUE(call.arguments[0].startsWith("-e tell application \"System Events\""));
     }
-    EXPECT_TRUE(calls[0].arguments[0].contains("name is \"Keynote\")\nif (isRunning) then\ntell application \"Keynote\"\n"
-                                               "return file of the front document\nend tell\nend if\nreturn no"));
-    EXPECT_TRUE(calls[1].arguments[0].contains("tell application \"Microsoft PowerPoint\"\nreturn name of active presentation"));
+    EXPECT_TRUE(calls[0].arguments[0].contains(
+        "name is \"Keynote\")\nif (isRunning) then\ntell application \"Keynote\"\n"
+        "return file of the front document\nend tell\nend if\nreturn no"));
+    EXPECT_TRUE(calls[1].arguments[0].contains(
+        "tell application \"Microsoft PowerPoint\"\nreturn name of active presentation"));
 
     scripts->fail("getPptTotalSlideCount", -1728); // any other error asks for nothing
     helper->getTotalSlideCount();
@@ -246,7 +249,8 @@ TEST_F(PowerPointHelperTest, NotesAreEscapedKeptOnFailureAndPickedByView) {
 
 TEST(PowerPointHelperNames, CacheNamesOfWebAndLocalDocuments) {
     const QString web = "HTTPS://example.com/deck.pptx";
-    EXPECT_EQ(PowerPointHelper::pdfFileNameForDocument(web), "http-" + PowerPointHelper::md5Encode(web) + ".pdf");
+    EXPECT_EQ(PowerPointHelper::pdfFileNameForDocument(web),
+              "http-" + PowerPointHelper::md5Encode(web) + ".pdf");
     EXPECT_EQ(PowerPointHelper::pdfFileNameForDocument(web).size(), 41);
     EXPECT_EQ(PowerPointHelper::md5Encode("abc"), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(PowerPointHelper::md5Encode("讲稿"), "ee4fda3e27fee2c6ecf4b23435e9d2b1"); // over UTF-8
@@ -303,7 +307,8 @@ TEST_F(PowerPointHelperTest, ExportRunsOnceMovesTheFileIntoTheCacheAndServesFrom
     // Saved again: a new name and a new export; the old file stays.
     QFile f(document);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     f.close();
     writeFile("exported.pdf");
     helper->refresh();
@@ -377,7 +382,8 @@ TEST_F(PowerPointHelperTest, ClearingRemovesOnlyWebDocumentPdfsAtTheTop) {
     QDir root(cache.path());
     ASSERT_TRUE(root.mkpath("sub"));
     ASSERT_TRUE(root.mkpath("http-folder/inner"));
-    for (const char* name : {"http-a.pdf", "http-", "local.pdf", "sub/http-b.pdf", "http-folder/inner/x", "HTTP-c.pdf"}) {
+    for (const char* name :
+         {"http-a.pdf", "http-", "local.pdf", "sub/http-b.pdf", "http-folder/inner/x", "HTTP-c.pdf"}) {
         QFile f(cache.path() + "/" + name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }

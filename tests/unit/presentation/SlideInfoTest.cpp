@@ -34,10 +34,22 @@ void writePdf(const QString& path, int pages, QSizeF points) {
     }
 }
 
-QImage jpegOf(const QString& base64) { return QImage::fromData(QByteArray::fromBase64(base64.toLatin1()), "JPG"); }
+QImage jpegOf(const QString& base64) {
+    return QImage::fromData(QByteArray::fromBase64(base64.toLatin1()), "JPG");
+}
 
-const QStringList kKeys{"Id", "InfoId", "CreatedTimeInterval", "Note", "NextNote", "AlternateNote", "CurrentThumb",
-                        "NextThumb", "PcAppVersion", "OsVersion", "OfficeVersion", "InstalledSoftwares",
+const QStringList kKeys{"Id",
+                        "InfoId",
+                        "CreatedTimeInterval",
+                        "Note",
+                        "NextNote",
+                        "AlternateNote",
+                        "CurrentThumb",
+                        "NextThumb",
+                        "PcAppVersion",
+                        "OsVersion",
+                        "OfficeVersion",
+                        "InstalledSoftwares",
                         "RunningProcesses"};
 
 class SlideInfoTest : public ::testing::Test {
@@ -48,7 +60,8 @@ protected:
         facts->applications = QStringList{"file:///usr/share/applications/Impress%20Deck.desktop"};
         platform::Platform::setHostFacts(facts);
         scripts->answerText("getPdfPath", cache.path() + "/");
-        helper = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+        helper = PowerPointHelper::create(
+            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
         ASSERT_TRUE(waitUntil([&] { return scripts->runs().contains("isKeynoteOpenOrNot"); }));
     }
     void TearDown() override {
@@ -70,7 +83,10 @@ protected:
         writePdf(exported, pages, points);
         scripts->answerText("ppt2Pdf", exported);
         helper->refresh();
-        waitUntil([&] { return !helper->isGeneratingPdf() && helper->activePdfPath() && QFile::exists(*helper->activePdfPath()); });
+        waitUntil([&] {
+            return !helper->isGeneratingPdf() && helper->activePdfPath() &&
+                   QFile::exists(*helper->activePdfPath());
+        });
     }
 
     TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}, {"CFBundleVersion", "321"}}};
@@ -106,7 +122,8 @@ TEST_F(SlideInfoTest, DocumentIsOneLineOfThirteenQuotedMembersThatParsesAsJson) 
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     EXPECT_EQ(json["Id"].toString(), LocalUtils::GetMachineIndex());
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{32}$").match(json["InfoId"].toString()).hasMatch());
-    EXPECT_EQ(json["Note"].toString(), QString("Say \"hello\"\n\\ then\r\n中文")); // the tab became a line feed
+    EXPECT_EQ(json["Note"].toString(),
+              QString("Say \"hello\"\n\\ then\r\n中文")); // the tab became a line feed
     EXPECT_EQ(json["NextNote"].toString(), "next");
     EXPECT_EQ(json["AlternateNote"].toString(), "alt");
     EXPECT_EQ(json["PcAppVersion"].toString(), "321");

@@ -31,17 +31,19 @@ TEST(AsioDatagramTransport, ReceivesInOrderPerSocketAndSocketsRunInParallel) {
     std::vector<QByteArray> slowSeen;
     std::latch release(1);
     std::atomic<int> fast{0};
-    ASSERT_FALSE(transport.listen(UdpSocketRole::Command, slowPort,
-                                  [&](UdpSocketRole role, const QByteArray& data, const QString& host, quint16) {
-                                      EXPECT_EQ(role, UdpSocketRole::Command);
-                                      EXPECT_EQ(host, "127.0.0.1");
-                                      if (data == "1")
-                                          release.wait(); // holds this socket, not the other
-                                      std::lock_guard lock(mutex);
-                                      slowSeen.push_back(data);
-                                  }));
-    ASSERT_FALSE(transport.listen(UdpSocketRole::Check, fastPort,
-                                  [&](UdpSocketRole, const QByteArray&, const QString&, quint16) { ++fast; }));
+    ASSERT_FALSE(
+        transport.listen(UdpSocketRole::Command, slowPort,
+                         [&](UdpSocketRole role, const QByteArray& data, const QString& host, quint16) {
+                             EXPECT_EQ(role, UdpSocketRole::Command);
+                             EXPECT_EQ(host, "127.0.0.1");
+                             if (data == "1")
+                                 release.wait(); // holds this socket, not the other
+                             std::lock_guard lock(mutex);
+                             slowSeen.push_back(data);
+                         }));
+    ASSERT_FALSE(
+        transport.listen(UdpSocketRole::Check, fastPort,
+                         [&](UdpSocketRole, const QByteArray&, const QString&, quint16) { ++fast; }));
     for (const char* d : {"1", "2", "3"})
         sendTo(slowPort, d);
     for (int i = 0; i < 5; ++i)
@@ -66,10 +68,11 @@ TEST(AsioDatagramTransport, CutsLongDatagramsAndSendsFromTheRightSocket) {
     const quint16 port = freePort();
     std::atomic<qsizetype> size{-1};
     std::atomic<quint16> senderPort{0};
-    ASSERT_FALSE(transport.listen(UdpSocketRole::Data, port, [&](UdpSocketRole, const QByteArray& data, const QString&, quint16 from) {
-        senderPort = from;
-        size = data.size();
-    }));
+    ASSERT_FALSE(transport.listen(UdpSocketRole::Data, port,
+                                  [&](UdpSocketRole, const QByteArray& data, const QString&, quint16 from) {
+                                      senderPort = from;
+                                      size = data.size();
+                                  }));
     sendTo(port, QByteArray(20000, 'a'));
     while (size < 0)
         std::this_thread::yield();

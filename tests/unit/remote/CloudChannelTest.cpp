@@ -30,16 +30,18 @@ class CloudTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(cloud.start());
-        bundle = std::make_unique<TestBundle>(QVariantMap{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
-                                                          {"CFBundleVersion", "3 21"},
-                                                          {"ApiRoot", cloud.root()},
-                                                          {"LanInfoPort", lanPort}});
+        bundle =
+            std::make_unique<TestBundle>(QVariantMap{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
+                                                     {"CFBundleVersion", "3 21"},
+                                                     {"ApiRoot", cloud.root()},
+                                                     {"LanInfoPort", lanPort}});
         bundle->makeMain();
         QFile::remove(UserDefaults::filePath());
         facts->osVersion = "Version 14.1 (Build 23B74)";
         platform::Platform::setHostFacts(facts);
         scripts->answerText("getPdfPath", cache.path() + "/");
-        presentation = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+        presentation = PowerPointHelper::create(
+            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
         presentation->setIsAllowGeneratePDF(false);
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             transport,
@@ -47,9 +49,11 @@ protected:
                 EXPECT_FALSE(from);
                 executed.push_back(command.value_or("<none>"));
             },
-            [this]() -> PowerPointHelper& { return *presentation; }});
-        token = NotificationCenter::defaultCenter().addObserver("kApiConnectionStatusChanged",
-                                                                [this](const QVariant& v) { api.push_back(v.toBool()); });
+            [this]() -> PowerPointHelper& {
+                return *presentation;
+            }});
+        token = NotificationCenter::defaultCenter().addObserver(
+            "kApiConnectionStatusChanged", [this](const QVariant& v) { api.push_back(v.toBool()); });
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(token);
@@ -82,7 +86,8 @@ protected:
 } // namespace
 
 TEST(CloudQuery, NamesInOrderAndOnlyUnreservedCharactersLeftAsTheyAre) {
-    EXPECT_EQ(SWDMacNetworkManager::encodeQuery({{"osVersion", "a b"}, {"machineId", "AB12"}, {"appVersion", "1.0"}}),
+    EXPECT_EQ(SWDMacNetworkManager::encodeQuery(
+                  {{"osVersion", "a b"}, {"machineId", "AB12"}, {"appVersion", "1.0"}}),
               "appVersion=1.0&machineId=AB12&osVersion=a%20b");
     EXPECT_EQ(SWDMacNetworkManager::encodeQuery({{"id", ":#[]@!$&'()*+,;=/?-._~中"}}),
               "id=%3A%23%5B%5D%40%21%24%26%27%28%29%2A%2B%2C%3B%3D/?-._~%E4%B8%AD");
@@ -178,7 +183,9 @@ TEST_F(CloudTest, UploadPostsTheCloudDocumentWithJsonHeadersAndRefreshesTheLanCo
     EXPECT_EQ(posts[1].body, presentation->currentApiInfoString()->toUtf8());
     EXPECT_EQ(network->currentSlideInfoString(), presentation->currentLanInfoString());
     // Both kinds carry the one time.
-    const auto time = [](const QByteArray& doc) { return doc.mid(doc.indexOf("CreatedTimeInterval"), 40); };
+    const auto time = [](const QByteArray& doc) {
+        return doc.mid(doc.indexOf("CreatedTimeInterval"), 40);
+    };
     EXPECT_EQ(time(posts[1].body), time(network->currentSlideInfoString()->toUtf8()));
 }
 

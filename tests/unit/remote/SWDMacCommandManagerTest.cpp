@@ -6,10 +6,10 @@
 #include "presentation/PowerPointHelper.h"
 
 #include "FakeDatagramTransport.h"
-#include "RecordingEventPoster.h"
-#include "Wait.h"
 #include "Fakes.h"
+#include "RecordingEventPoster.h"
 #include "TestBundle.h"
+#include "Wait.h"
 
 #include <QFile>
 
@@ -24,9 +24,8 @@ protected:
         QFile::remove(UserDefaults::filePath());
         scripts->answerText("getPdfPath", cache.path() + "/");
         platform::Platform::setEventPoster(poster);
-        lanToken = NotificationCenter::defaultCenter().addObserver("kLanConnectionStatusChanged", [this](const QVariant& v) {
-            lanPosts.push_back(v.toBool());
-        });
+        lanToken = NotificationCenter::defaultCenter().addObserver(
+            "kLanConnectionStatusChanged", [this](const QVariant& v) { lanPosts.push_back(v.toBool()); });
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(lanToken);
@@ -41,7 +40,9 @@ protected:
         return out;
     }
 
-    void pair() { executor.executeCommand(QStringLiteral("|connect|A,Phone A"), QStringLiteral("192.168.1.20")); }
+    void pair() {
+        executor.executeCommand(QStringLiteral("|connect|A,Phone A"), QStringLiteral("192.168.1.20"));
+    }
     bool sent(const QByteArray& data) {
         for (const auto& s : transport->sent())
             if (s.data == data)
@@ -49,7 +50,9 @@ protected:
         return false;
     }
 
-    TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}, {"DataPort", 51302}, {"ConnectPort", 51301}}};
+    TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
+                       {"DataPort", 51302},
+                       {"ConnectPort", 51301}}};
     QTemporaryDir cache;
     std::shared_ptr<FakeDatagramTransport> transport = std::make_shared<FakeDatagramTransport>();
     SWDMacNetworkManager network{{transport, {}, {}}};
@@ -57,7 +60,10 @@ protected:
     std::shared_ptr<PowerPointHelper> presentation =
         PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
     int pushes = 0;
-    SWDMacCommandManager executor{{&network, [this]() -> PowerPointHelper& { return *presentation; }, [this] { ++pushes; }}};
+    SWDMacCommandManager executor{{&network, [this]() -> PowerPointHelper& { return *presentation; },
+                                   [this] {
+                                       ++pushes;
+                                   }}};
     std::vector<bool> lanPosts;
     NotificationCenter::Token lanToken = 0;
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
@@ -197,7 +203,7 @@ TEST_F(ExecutorTest, ArrowsAndNamedKeys) {
     EXPECT_EQ(poster->events()[0].flags, std::optional<std::uint64_t>(0xC));
     EXPECT_EQ(poster->events()[2].keyCode, 126);
     EXPECT_EQ(pushes, before + 2);
-    executor.executeCommand(QStringLiteral("|cmd|"), std::nullopt);  // nothing and no push
+    executor.executeCommand(QStringLiteral("|cmd|"), std::nullopt);       // nothing and no push
     executor.executeCommand(QStringLiteral("|cmd|{LEFT}"), std::nullopt); // no key, but a push
     EXPECT_EQ(poster->events().size(), 4u);
     EXPECT_EQ(pushes, before + 3);

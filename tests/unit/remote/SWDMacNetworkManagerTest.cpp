@@ -16,7 +16,9 @@ using Family = platform::InterfaceAddress::Family;
 
 namespace {
 
-platform::InterfaceAddress v4(const char* name, const char* address) { return {name, true, Family::IPv4, QString(address)}; }
+platform::InterfaceAddress v4(const char* name, const char* address) {
+    return {name, true, Family::IPv4, QString(address)};
+}
 
 class NetworkTest : public ::testing::Test {
 protected:
@@ -25,13 +27,15 @@ protected:
         QFile::remove(UserDefaults::filePath());
         facts->host = QStringLiteral("Anna's \"Mac\"");
         facts->osVersion = QStringLiteral("Version 14.1 (Build 23B74)");
-        facts->interfaces = std::vector{v4("lo", "127.0.0.1"), v4("eth0", "192.168.1.20"), v4("eth1", "169.254.3.4")};
+        facts->interfaces =
+            std::vector{v4("lo", "127.0.0.1"), v4("eth0", "192.168.1.20"), v4("eth1", "169.254.3.4")};
         platform::Platform::setHostFacts(facts);
         platform::Platform::setAlerts(alerts);
-        token = NotificationCenter::defaultCenter().addObserver("kUpdateConnectionStatus", [this](const QVariant& v) {
-            std::lock_guard lock(mutex);
-            statuses.push_back(v.toString());
-        });
+        token = NotificationCenter::defaultCenter().addObserver("kUpdateConnectionStatus",
+                                                                [this](const QVariant& v) {
+                                                                    std::lock_guard lock(mutex);
+                                                                    statuses.push_back(v.toString());
+                                                                });
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(token);
@@ -42,7 +46,8 @@ protected:
 
     std::unique_ptr<SWDMacNetworkManager> make() {
         return std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
-            transport, [this](const std::optional<QString>& text, const std::optional<QString>& host) {
+            transport,
+            [this](const std::optional<QString>& text, const std::optional<QString>& host) {
                 std::lock_guard lock(mutex);
                 executed.push_back({text, host});
             },
@@ -85,8 +90,9 @@ TEST_F(NetworkTest, MachineInformationDocumentIsExactAndFiltersAddresses) {
     EXPECT_EQ(network->kConnectPort, 51301);
     EXPECT_EQ(network->kLanInfoPort, 51305);
     const QString id = LocalUtils::GetMachineIndex();
-    const QString expected = R"x({"MachineName":"Anna's Mac","MachineId":")x" + id +
-                             R"x(","PcAppVersion":"321","OsVersion":"macOS Version 14.1 (Build 23B74)","OfficeVersion":"","IpAddressList":["192.168.1.20"]})x";
+    const QString expected =
+        R"x({"MachineName":"Anna's Mac","MachineId":")x" + id +
+        R"x(","PcAppVersion":"321","OsVersion":"macOS Version 14.1 (Build 23B74)","OfficeVersion":"","IpAddressList":["192.168.1.20"]})x";
     EXPECT_EQ(network->machineInfoQrCodeMessage(), expected);
     EXPECT_EQ(network->machineInfoUdpMessage(), expected);
 }
@@ -108,7 +114,8 @@ TEST_F(NetworkTest, DocumentWithOnlyFilteredOrNoAddresses) {
     EXPECT_EQ(network->machineInfoUdpMessage(), withAddress);
 
     // Before any build found an address, discovery has nothing to send.
-    const auto fresh = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}, {}});
+    const auto fresh =
+        std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}, {}});
     EXPECT_FALSE(fresh->machineInfoUdpMessage());
     fresh->startUdp();
     transport->deliver(UdpSocketRole::Check, "check", "192.168.1.9");
