@@ -94,7 +94,7 @@ protected:
 // Disabled: about one run in three the LAN document read after the down arrow carries an empty "Note"
 // (seen under load). Until the cause is found, this run stays out of the suite; the script tests against
 // Impress run.
-TEST_F(ImpressSystemTest, DISABLED_PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSlideShown) {
+TEST_F(ImpressSystemTest, PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSlideShown) {
     const QString deck = work.path() + QStringLiteral("/talk.pptx");
     ASSERT_TRUE(impress.fixture({"make-deck", deck, "6"})) << impress.log().toStdString();
     ASSERT_TRUE(impress.fixture({"open", deck})) << impress.log().toStdString();
