@@ -28,6 +28,14 @@ public:
     LogRecorder& operator=(const LogRecorder&) = delete;
 
     std::vector<Entry> entries() const { return sink_->entries(); }
+    // The messages written at the level, in order.
+    std::vector<std::string> at(spdlog::level::level_enum level) const {
+        std::vector<std::string> out;
+        for (const Entry& e : entries())
+            if (e.level == level)
+                out.push_back(e.message);
+        return out;
+    }
     // How many messages were exactly this text.
     long count(const std::string& message) const {
         const auto all = entries();

@@ -1,7 +1,7 @@
 #include "remote/ComputerControlManager.h"
 
 #include "Fakes.h"
-#include "LogCapture.h"
+#include "LogRecorder.h"
 #include "RecordingEventPoster.h"
 #include "TestBundle.h"
 #include "platform/Bundle.h"
@@ -68,7 +68,7 @@ protected:
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
     std::shared_ptr<RecordingEventPoster> events = std::make_shared<RecordingEventPoster>();
     ComputerControlManager manager = makeManager();
-    LogCapture log;
+    LogRecorder log;
 };
 
 TEST_F(ComputerControlTest, EachShortcutPostsItsKeyDownWithItsFlagsThenTheKeyUpWithTheNonCoalescedFlag) {
@@ -175,7 +175,7 @@ TEST_F(ComputerControlTest, NamesThatAreNoActionDoNothingSilently) {
         run(QString::fromUtf8(command));
     }
     expectNoEffect();
-    EXPECT_THAT(log.lines(), IsEmpty());
+    EXPECT_THAT(log.entries(), IsEmpty());
 }
 
 TEST_F(ComputerControlTest, AbsentStringLogsInvalidCcmd) {
@@ -272,7 +272,7 @@ TEST_F(ComputerControlTest, ScriptTextWithoutLinuxEquivalentDoesNotCompileAndRun
     EXPECT_FALSE(cu.runAppleScript(QStringLiteral(R"(tell app "System Events" to restart )")));
     EXPECT_FALSE(cu.runAppleScript(QString()));
     expectNoEffect();
-    EXPECT_THAT(log.lines(), IsEmpty());
+    EXPECT_THAT(log.entries(), IsEmpty());
 }
 
 TEST_F(ComputerControlTest, ScriptTextResultIsTheCommandsOutputAndAFailureGivesNone) {

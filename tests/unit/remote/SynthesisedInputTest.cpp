@@ -1,6 +1,6 @@
 #include "remote/SynthesisedInput.h"
 
-#include "LogCapture.h"
+#include "LogRecorder.h"
 #include "RecordingEventPoster.h"
 #include "Wait.h"
 #include "core/ThreadHelper.h"
@@ -32,7 +32,7 @@ protected:
     std::vector<std::string> events() const { return describeEvents(poster->events()); }
 
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
-    LogCapture log;
+    LogRecorder log;
 };
 
 TEST_F(SynthesisedInputTest, ClickCommandPostsDownUpAndASecondUpAtTheCursor) {
@@ -73,7 +73,7 @@ TEST_F(SynthesisedInputTest, SourcelessMouseEventsAtTheCursorOrAtAPoint) {
     EXPECT_THAT(events(), ElementsAre("type=1 button=0 at=(200,150) source=none tap=0",
                                       "type=1 button=0 at=(10,20) source=none tap=0",
                                       "type=2 button=0 at=(30.5,40) source=none tap=0"));
-    EXPECT_THAT(log.lines(), IsEmpty());
+    EXPECT_THAT(log.entries(), IsEmpty());
 }
 
 TEST_F(SynthesisedInputTest, DragPostsOneDraggedEventBesideTheCursorWithoutWarpingOrSplitting) {
