@@ -19,7 +19,7 @@ std::atomic<bool> handling{false};
     if (!handling.exchange(true)) {
         if (const std::exception_ptr exception = std::current_exception())
             uncaughtExceptionHandler(
-                UncaughtException::from(exception, platform::StackTrace::current(/*skipFrames=*/1)));
+                UncaughtException::from(exception, platform::StackTrace::ofCurrentException()));
     }
     if (previousHandler)
         previousHandler();

@@ -29,7 +29,7 @@ void openDownloadPage(const QString& address) {
 
 } // namespace
 
-void SystemService::CheckNewVersion(QNetworkAccessManager& http) {
+QNetworkReply* SystemService::CheckNewVersion(QNetworkAccessManager& http) {
     QNetworkRequest request(QUrl(PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString() +
                                  QStringLiteral("/api/AppVersions")));
     request.setRawHeader("Accept", "application/json, text/json, text/javascript");
@@ -57,6 +57,7 @@ void SystemService::CheckNewVersion(QNetworkAccessManager& http) {
         if (answer.isObject())
             handleAppVersions(AppVersions::ParseFromDictionary(answer.object().toVariantMap()));
     });
+    return reply;
 }
 
 void SystemService::handleAppVersions(const AppVersions& versions) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // The update check: asks the cloud service once which application versions are current and, when it
 // knows a newer build of this one, tells the user and opens the download page.
@@ -15,8 +16,8 @@ public:
 
     // GET "<ApiRoot>/api/AppVersions" on the HTTP client; returns at once. The outcome comes later on the
     // main thread: a JSON answer ("application/json", "text/json" or "text/javascript") goes to
-    // handleAppVersions, any failure is dropped without a word.
-    static void CheckNewVersion(QNetworkAccessManager& http);
+    // handleAppVersions, any failure is dropped without a word. The request is deleted once handled.
+    static QNetworkReply* CheckNewVersion(QNetworkAccessManager& http);
     // Compares the offered build of this platform with the running one and shows the forced or the
     // optional update alert.
     static void handleAppVersions(const AppVersions& versions);
