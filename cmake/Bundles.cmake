@@ -10,7 +10,21 @@ set(PC_FLAVOURS
     "Steerlynx|com.brisvane.SteerlynxForMac|Steerlynx|AppDelegatePodiumCast")
 
 # Scripts and images go straight into Resources, translations into Resources/translations.
-file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/* ${CMAKE_SOURCE_DIR}/resources/images/*)
+file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/*)
+
+# The pictures are drawn at build time (resources/images/draw_images.cpp).
+set(PC_IMAGE_NAMES statusIcon greenLight redLight expandButton background version1 version2 version3)
+set(PC_IMAGES_DIR ${CMAKE_BINARY_DIR}/images)
+list(TRANSFORM PC_IMAGE_NAMES PREPEND ${PC_IMAGES_DIR}/ OUTPUT_VARIABLE PC_IMAGE_FILES)
+list(TRANSFORM PC_IMAGE_FILES APPEND .png)
+add_executable(pc_draw_images ${CMAKE_SOURCE_DIR}/resources/images/draw_images.cpp)
+target_link_libraries(pc_draw_images PRIVATE Qt6::Gui)
+add_custom_command(OUTPUT ${PC_IMAGE_FILES}
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${PC_IMAGES_DIR}
+                   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:pc_draw_images> ${PC_IMAGES_DIR}
+                   DEPENDS pc_draw_images
+                   COMMENT "Drawing the bundle's pictures")
+list(APPEND PC_RESOURCE_FILES ${PC_IMAGE_FILES})
 file(GLOB PC_TRANSLATION_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/translations/*)
 
 # Compiled scripts made from a template: each joins the scripts of resources/Scripts/ in Resources.
