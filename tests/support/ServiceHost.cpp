@@ -4,9 +4,7 @@
 // SIGTERM or SIGINT stops listening and exits 0.
 #include "core/GlobalQueue.h"
 #include "core/Logger.h"
-#include "platform/Alerts.h"
 #include "platform/Bundle.h"
-#include "platform/Platform.h"
 #include "platform/TerminationSignals.h"
 #include "presentation/PowerPointHelper.h"
 #include "remote/SWDMacNetworkManager.h"
@@ -15,18 +13,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// Nobody is there to press a button: alerts go to the log.
-class LoggedAlerts : public platform::Alerts {
-public:
-    int runModal(const platform::AlertRequest& request) override {
-        LOG_ERROR("alert: {}: {}", request.messageText, request.informativeText);
-        return 0;
-    }
-};
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -37,7 +23,6 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     platform::Bundle::setMainBundlePath(QString::fromLocal8Bit(argv[1]));
-    platform::Platform::setAlerts(std::make_shared<LoggedAlerts>());
     Logger::addConsoleLogger(LogLevel::Verbose);
 
     SWDMacNetworkManager& network = SWDMacNetworkManager::SharedManager();

@@ -1,7 +1,7 @@
 // What the bundle's PowerPoint scripts cost against LibreOffice Impress itself: one script run, the
 // interpreter start-up inside it, one poll pass, one LAN slide-information document and the PDF export.
 // Needs soffice, python3-uno and an X display, e.g.
-//   xvfb-run -a build/tests/bench/bench_impress --benchmark_min_time=2
+//   xvfb-run -a build/bench/bench_impress --benchmark_min_time=2
 #include "Fakes.h"
 #include "ImpressProcess.h"
 #include "Wait.h"
