@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <type_traits>
 
 // The notifications between layers: each name with the kind of object it carries. Post and observe them
 // through post() and observe() below, so that poster and observer agree on the object's kind.
@@ -64,14 +65,17 @@ template <> inline Signal fromVariant(const QVariant&) {
 } // namespace notification_detail
 
 // Posts on the default center, synchronously on this thread.
-template <typename T> void post(const Notification<T>& notification, const T& object = T()) {
+template <typename T>
+void post(const Notification<T>& notification, const std::type_identity_t<T>& object = T()) {
     NotificationCenter::defaultCenter().post(notification.qname(), notification_detail::toVariant(object));
 }
 
 // Observes on the default center; the observer runs on the posting thread.
 template <typename T>
-NotificationCenter::Token observe(const Notification<T>& notification, std::function<void(const T&)> observer) {
+NotificationCenter::Token observe(const Notification<T>& notification,
+                                  std::type_identity_t<std::function<void(const T&)>> observer) {
     return NotificationCenter::defaultCenter().addObserver(
-        notification.qname(),
-        [observer = std::move(observer)](const QVariant& v) { observer(notification_detail::fromVariant<T>(v)); });
+        notification.qname(), [observer = std::move(observer)](const QVariant& v) {
+            observer(notification_detail::fromVariant<T>(v));
+        });
 }

@@ -12,7 +12,6 @@
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QDateTime>
@@ -95,7 +94,7 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 }
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
-    const auto host = platform::Platform::hostFacts();
+    const auto& host = collaborators_.host;
     QNetworkRequest request(
         apiUrl(QStringLiteral("/api/heartBeat"),
                {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
