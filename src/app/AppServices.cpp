@@ -9,6 +9,8 @@
 
 #include "core/ApplicationRelaunch.h"
 #include "core/GlobalQueue.h"
+#include "legacy/QtUdpSocket.h"
+#include "legacy/ViewController/ViewController.h"
 #include "platform/Accessibility.h"
 #include "platform/Bundle.h"
 #include "platform/HostFacts.h"
@@ -84,6 +86,13 @@ AppDelegate::Collaborators AppServices::delegateCollaborators() const {
 }
 
 bool AppServices::openFirstWindow(const QString& name) {
+    // The legacy LAN window stands on its own: it starts none of the services.
+    if (name == u"ViewController") {
+        legacyWindow_ = std::make_unique<ViewController>(
+            ViewController::Collaborators{events_, host_, alerts_, &QtUdpSocket::make});
+        legacyWindow_->show();
+        return true;
+    }
     return instantiateWindow(
         name == u"SWDWelcomeWindowController" ? QStringLiteral("PodiumCastWindowController") : name);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class ViewController;
 
 namespace platform {
 class Bundle;
@@ -67,4 +68,5 @@ private:
     std::unique_ptr<QNetworkAccessManager> http_;
     QMenu* applicationMenu_ = nullptr;
     std::vector<std::unique_ptr<QWidget>> windows_;
+    std::unique_ptr<ViewController> legacyWindow_;
 };
