@@ -17,13 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <thread>
 
 namespace {
 
-// Runs the work on that many threads at once; true when all of them returned within five seconds (the
-// main loop turning meanwhile). Threads still running are let go, so that a broken dispatch fails the
-// test instead of hanging it.
+// Runs the work on that many threads; true when all returned within five seconds while the main loop
+// turned. Threads still running then are let go, so that broken dispatch fails the test, not hangs it.
 bool runOnThreads(int count, const std::function<void()>& work) {
     auto returned = std::make_shared<std::atomic<int>>(0);
     std::vector<std::thread> threads;
@@ -41,56 +39,49 @@ bool runOnThreads(int count, const std::function<void()>& work) {
 } // namespace
 
 TEST(ThreadHelper, RunsOnTheMainThreadAndReturnsOnlyOnceTheWorkRan) {
-    // On the main thread: at once, before work already posted to the event loop.
-    bool posted = false, ran = false;
+    bool posted = false, ran = false; // on the main thread: at once, before work already posted
     QTimer::singleShot(0, [&] { posted = true; });
     ThreadHelper::RunOnMainThread([&] { ran = !posted && ThreadHelper::isMainThread(); });
     EXPECT_TRUE(ran);
-
-    std::atomic<int> onMain{0}, seenDone{0};
-    const bool returned = runOnThreads(4, [&] {
+    std::atomic<int> seen{0};
+    ASSERT_TRUE(runOnThreads(4, [&] {
         bool done = false;
         ThreadHelper::RunOnMainThread([&] {
             QThread::msleep(20);
-            onMain += ThreadHelper::isMainThread();
-            done = true;
+            done = ThreadHelper::isMainThread();
         });
-        seenDone += done;
-    });
-    ASSERT_TRUE(returned) << "work handed to the main thread never came back";
-    EXPECT_EQ(onMain, 4);
-    EXPECT_EQ(seenDone, 4);
+        seen += done;
+    })) << "work handed to the main thread never came back";
+    EXPECT_EQ(seen, 4);
 }
 
 TEST(NotificationCenter, ObserversOfTheNameRunOnThePostingThreadAndMayChangeTheCentre) {
     NotificationCenter center;
     std::vector<int> seen;
-    std::thread::id observerThread;
-    NotificationCenter::Token self = 0;
+    std::thread::id observerThread, poster;
     const auto first = center.addObserver("n", [&](const QVariant& v) {
         seen.push_back(v.toInt());
         observerThread = std::this_thread::get_id();
     });
-    self = center.addObserver("n", [&](const QVariant& v) {
+    NotificationCenter::Token self = center.addObserver("n", [&](const QVariant& v) {
         seen.push_back(10 + v.toInt());
         center.removeObserver(self);
         center.addObserver("n", [&](const QVariant&) { seen.push_back(100); });
         center.post("m");
     });
     center.addObserver("other", [&](const QVariant&) { seen.push_back(-1); });
-    std::thread::id poster;
     ASSERT_TRUE(runOnThreads(1, [&] {
         poster = std::this_thread::get_id();
         center.post("n", 2);
     })) << "posting from an observer deadlocked";
-    EXPECT_EQ(observerThread, poster);
+    EXPECT_TRUE(observerThread == poster);
     center.removeObserver(first);
     center.post("n", 1);
     EXPECT_EQ(seen, (std::vector<int>{2, 12, 100}));
 }
 
+// More blocked pieces than cores, each waiting for a later one: only a pool that grows runs that one.
 TEST(GlobalQueue, BlockedWorkDoesNotStarveLaterWorkAndEveryPieceRunsOnce) {
-    // More blocked pieces than cores, each waiting for the last one: only a pool that grows runs it.
     struct State {
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
@@ -99,16 +90,14 @@ TEST(GlobalQueue, BlockedWorkDoesNotStarveLaterWorkAndEveryPieceRunsOnce) {
     auto state = std::make_shared<State>();
     for (int i = 0; i < 24; ++i)
         GlobalQueue::async([state] {
-            if (state->released.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
-                ++state->unblocked;
+            state->unblocked +=
+                state->released.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         });
     GlobalQueue::async([state] { state->release.set_value(); });
     for (int i = 0; i < 2000; ++i)
         GlobalQueue::async([state] { ++state->counted; });
     EXPECT_TRUE(waitUntil([&] { return state->unblocked == 24 && state->counted == 2000; }, 5000))
         << state->unblocked << " unblocked, " << state->counted << " counted";
-    QThread::msleep(20);
-    EXPECT_EQ(state->counted, 2000);
 }
 
 TEST(ErrorHelper, LogsAndShowsTheTranslatedAlertOnTheMainThread) {
@@ -132,13 +121,13 @@ TEST(ErrorHelper, LogsAndShowsTheTranslatedAlertOnTheMainThread) {
 TEST(ApplicationRelaunch, StartsTheShellThenQuitsThroughTheEventLoop) {
     auto workspace = std::make_shared<RecordingWorkspace>();
     platform::Platform::setWorkspace(workspace);
-    bool quitAfterRelaunch = false;
+    bool relaunchedFirst = false;
     QObject guard;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &guard,
-                     [&] { quitAfterRelaunch = workspace->relaunches == std::vector<float>{0.5f}; });
+                     [&] { relaunchedFirst = workspace->relaunches == std::vector<float>{0.5f}; });
     QTimer::singleShot(0, [] { ApplicationRelaunch::relaunchAfterDelay(0.5f); });
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+    QTimer::singleShot(5000, &guard, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QCoreApplication::exec(), 0) << "the relaunch did not quit the application";
     platform::Platform::setWorkspace(nullptr);
-    EXPECT_TRUE(quitAfterRelaunch);
+    EXPECT_TRUE(relaunchedFirst);
 }

@@ -3,7 +3,6 @@
 #include "core/RollingFileSink.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -11,23 +10,17 @@
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
 
-#include <stdexcept>
 #include <thread>
-
-static void PrintTo(const QString& s, std::ostream* os) {
-    *os << s.toStdString();
-}
 
 namespace {
 
 // A whole line as the console and file loggers write it; the message is captured.
-const QString kLine = QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} \\[%1\\] %2: (.*)$");
-
-class ThrowingSink : public spdlog::sinks::base_sink<std::mutex> {
-protected:
-    void sink_it_(const spdlog::details::log_msg&) override { throw std::runtime_error("disk on fire"); }
-    void flush_() override { throw std::runtime_error("still on fire"); }
-};
+QRegularExpression line(const char* level, const char* where) {
+    return QRegularExpression(
+        QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} \\[%1\\] %2: (.*)$")
+            .arg(level, where),
+        QRegularExpression::MultilineOption);
+}
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
@@ -40,29 +33,27 @@ void writeFile(const QString& path, const QByteArray& content) {
     file.write(content);
 }
 
-// A sink in a fresh folder, with a clock the test moves.
+// Sinks in a fresh folder, with a clock the test moves.
 class RollingFile : public ::testing::Test {
 protected:
-    std::unique_ptr<RollingFileSink> sink(std::chrono::seconds frequency, qint64 size, int count = 0,
-                                          qint64 quota = 0) {
-        return std::make_unique<RollingFileSink>(folder, "com.example.Presenter",
-                                                 RollingFileLimits{frequency, size, count, quota},
-                                                 [this] { return start.addMSecs(elapsed); });
+    std::unique_ptr<RollingFileSink> sink(int frequency, qint64 size, int count = 0, qint64 quota = 0) {
+        return std::make_unique<RollingFileSink>(
+            folder, "com.example.Presenter",
+            RollingFileLimits{std::chrono::seconds(frequency), size, count, quota},
+            [this] { return start.addMSecs(elapsed); });
     }
-    // The file a sink names when it makes one at that many milliseconds after the start.
+    // The file a sink makes that many milliseconds after the start.
     QString made(qint64 ms) const {
         return folder + "/com.example.Presenter " + start.addMSecs(ms).toString("yyyy-MM-dd--HH-mm-ss-zzz") +
                ".log";
     }
     static void log(RollingFileSink& sink, std::string_view text) {
-        sink.log(spdlog::details::log_msg(spdlog::source_loc{"Slides.cpp", 12, "send"}, "pc",
-                                          spdlog::level::info, text));
+        sink.log({spdlog::source_loc{"Slides.cpp", 12, "send"}, "pc", spdlog::level::info, text});
     }
     static QStringList messages(const QString& path) {
         QStringList out;
-        for (const QByteArray& text : readFile(path).split('\n'))
-            if (const auto m = QRegularExpression(kLine.arg("I", "Slides\\.cpp:12 send")).match(text); m.hasMatch())
-                out << m.captured(1);
+        for (auto it = line("I", "Slides\\.cpp:12 send").globalMatch(readFile(path)); it.hasNext();)
+            out << it.next().captured(1);
         return out;
     }
     QStringList files() const { return QDir(folder).entryList(QDir::Files, QDir::Name); }
@@ -76,30 +67,33 @@ protected:
 } // namespace
 
 TEST(Logger, EachLoggerTakesTheLevelsOfItsMaskAndAFailingOneStopsNothing) {
+    class Throwing : public spdlog::sinks::base_sink<std::mutex> {
+        void sink_it_(const spdlog::details::log_msg&) override { throw std::runtime_error("disk on fire"); }
+        void flush_() override { throw std::runtime_error("still on fire"); }
+    };
     std::ostringstream all, picked;
     auto allSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(all);
-    allSink->set_formatter(Logger::makeFormatter());
-    Logger::addLogger(std::make_shared<ThrowingSink>(), LogLevel::Verbose);
-    Logger::addLogger(allSink, LogLevel::Verbose);
     auto pickedSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(picked);
+    allSink->set_formatter(Logger::makeFormatter());
     pickedSink->set_pattern("%v");
-    Logger::addLogger(pickedSink, 2 | 8);
+    Logger::addLogger(std::make_shared<Throwing>(), LogLevel::Verbose);
+    Logger::addLogger(allSink, LogLevel::Verbose);
+    Logger::addLogger(pickedSink, int(LogFlag::Warning) | int(LogFlag::Debug));
     EXPECT_NO_THROW(LOG_ERROR("e {}", 1));
     LOG_WARNING("w {}", 2);
     LOG_INFO("i {}", 3);
     LOG_DEBUG("d {}", 4);
     LOG_VERBOSE("v {}", 5);
     EXPECT_EQ(picked.str(), "w 2\nd 4\n");
-    const QStringList lines = QString::fromStdString(all.str()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 5);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(QRegularExpression(kLine.arg(QChar("EWIDT"[i]), "LoggingTest\\.cpp:\\d+ TestBody"))
-                        .match(lines[i])
-                        .hasMatch())
-            << lines[i].toStdString();
+    QStringList messages;
+    for (auto it = line("([EWIDT])", "LoggingTest\\.cpp:\\d+ TestBody").globalMatch(all.str().c_str());
+         it.hasNext();) {
+        const auto m = it.next();
+        messages << m.captured(1) + m.captured(2);
+    }
+    EXPECT_EQ(messages, QStringList({"Ee 1", "Ww 2", "Ii 3", "Dd 4", "Tv 5"})) << all.str();
 
-    // A call no logger takes does not even evaluate its arguments.
-    Logger::removeAllLoggers();
+    Logger::removeAllLoggers(); // a call no logger takes does not even evaluate its arguments
     Logger::addLogger(allSink, LogLevel::Debug);
     int evaluated = 0;
     LOG_VERBOSE("{}", ++evaluated);
@@ -113,17 +107,16 @@ TEST(Logger, EachLoggerTakesTheLevelsOfItsMaskAndAFailingOneStopsNothing) {
 TEST(Logger, ConsoleAndFileLoggersAndTheLogsDirectory) {
     QTemporaryDir home;
     Logger::addConsoleLogger(LogLevel::Debug);
-    const auto file = Logger::addFileLogger(home.path() + "/logs", "com.example.PodiumCast", LogLevel::Verbose);
+    const auto file =
+        Logger::addFileLogger(home.path() + "/logs", "com.example.PodiumCast", LogLevel::Verbose);
     EXPECT_EQ(Logger::lastLogsDirectory(), home.path() + "/logs");
     EXPECT_EQ(file->limits().maximumFileSize, 52428800);
     ::testing::internal::CaptureStderr();
     LOG_DEBUG("lan: heartbeat from {}", "10.0.0.7");
     LOG_VERBOSE("hidden");
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(QRegularExpression(kLine.arg("D", "LoggingTest\\.cpp:\\d+ TestBody"), QRegularExpression::MultilineOption)
-                    .match(QString::fromStdString(err))
-                    .captured(1) == "lan: heartbeat from 10.0.0.7")
-        << err;
+    EXPECT_EQ(line("D", "LoggingTest\\.cpp:\\d+ TestBody").match(err.c_str()).captured(1),
+              "lan: heartbeat from 10.0.0.7");
     EXPECT_EQ(err.find("hidden"), std::string::npos) << err;
     EXPECT_EQ(readFile(file->currentFilePath()).count('\n'), 2);
     Logger::addConsoleLogger(LogLevel::Error);
@@ -133,7 +126,7 @@ TEST(Logger, ConsoleAndFileLoggersAndTheLogsDirectory) {
 
 // A full file takes no more lines, nor one as old as the rolling frequency; no line is lost or repeated.
 TEST_F(RollingFile, RollsAtTheMaximumSizeAndAtTheRollingFrequency) {
-    auto bySize = sink(std::chrono::seconds(0), 1000);
+    auto bySize = sink(0, 1000);
     QStringList written, read;
     for (int i = 0; i < 40; ++i) {
         written << QStringLiteral("line %1 ").arg(i) + QString(40, u'x');
@@ -145,10 +138,10 @@ TEST_F(RollingFile, RollsAtTheMaximumSizeAndAtTheRollingFrequency) {
         read << messages(folder + "/" + name);
     }
     EXPECT_EQ(read, written);
-    ASSERT_GE(files().size(), 3);
+    EXPECT_GE(files().size(), 3);
 
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    auto byAge = sink(std::chrono::seconds(60), 0);
+    auto byAge = sink(60, 0);
     log(*byAge, "a");
     elapsed = 59999;
     log(*byAge, "b");
@@ -163,7 +156,7 @@ TEST_F(RollingFile, AtStartGoesOnOnlyWithAYoungSmallNewestFile) {
     writeFile(made(-1800000), "older\n");
     writeFile(made(-1200000), "earlier run\n");
     {
-        auto goingOn = sink(std::chrono::seconds(3600), 1000);
+        auto goingOn = sink(3600, 1000);
         log(*goingOn, "this run");
         elapsed = 2399999; // an hour after that file was made, it rolls
         log(*goingOn, "still");
@@ -175,7 +168,7 @@ TEST_F(RollingFile, AtStartGoesOnOnlyWithAYoungSmallNewestFile) {
     EXPECT_EQ(messages(made(2400000)), QStringList{"rolled"});
     writeFile(made(2400000), QByteArray(1000, 'x')); // the newest, young but full
     elapsed = 2400001;
-    log(*sink(std::chrono::seconds(3600), 1000), "new");
+    log(*sink(3600, 1000), "new");
     EXPECT_EQ(messages(made(2400001)), QStringList{"new"});
     EXPECT_EQ(readFile(made(-1800000)), "older\n");
 }
@@ -195,27 +188,27 @@ TEST_F(RollingFile, DeletesItsOldestFilesBeyondTheCountAndTheQuota) {
         for (const qint64 ms : times)
             names << QFileInfo(made(ms)).fileName();
         names.sort();
-        return names;
+        return names.join('\n').toStdString();
     };
-    sink(std::chrono::seconds(60), 0, 3);
-    EXPECT_EQ(files(), ours({-7200000, -3600000, 0}));
+    sink(60, 0, 3);
+    EXPECT_EQ(files().join('\n').toStdString(), ours({-7200000, -3600000, 0}));
 
-    // 600 bytes archived: a current file past 400 bytes pushes the oldest out at the next roll.
-    auto byQuota = sink(std::chrono::seconds(60), 0, 0, 1000);
+    auto byQuota =
+        sink(60, 0, 0, 1000); // 600 bytes archived: past 400 more, the oldest goes at the next roll
     for (int i = 0; i < 20 && QFileInfo(made(0)).size() <= 400; ++i)
         log(*byQuota, "a line");
     elapsed = 60000;
     log(*byQuota, "rolled");
-    EXPECT_EQ(files().join("\n").toStdString(), ours({-3600000, 0, 60000}).join("\n").toStdString());
+    EXPECT_EQ(files().join('\n').toStdString(), ours({-3600000, 0, 60000}));
 
     writeFile(made(60000), QByteArray(1500, 'y'));
-    sink(std::chrono::seconds(60), 0, 0, 1000);
-    EXPECT_EQ(files(), ours({60000}));
+    sink(60, 0, 0, 1000);
+    EXPECT_EQ(files().join('\n').toStdString(), ours({60000}));
 }
 
 TEST_F(RollingFile, GoesOnInANewFileWhenTheFileOrFolderGoesAway) {
     writeFile(folder, "in the way");
-    auto logger = sink(std::chrono::seconds(0), 0);
+    auto logger = sink(0, 0);
     EXPECT_NO_THROW(log(*logger, "dropped"));
     ASSERT_TRUE(QFile::remove(folder));
     log(*logger, "first kept");
@@ -231,7 +224,7 @@ TEST_F(RollingFile, GoesOnInANewFileWhenTheFileOrFolderGoesAway) {
 
 // Lines logged at once from several threads, across many rolls, each arrive whole and exactly once.
 TEST_F(RollingFile, ConcurrentLinesStayWhole) {
-    Logger::addLogger(sink(std::chrono::seconds(0), 16 * 1024), LogLevel::Verbose);
+    Logger::addLogger(sink(0, 16 * 1024), LogLevel::Verbose);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([t] {
@@ -246,8 +239,8 @@ TEST_F(RollingFile, ConcurrentLinesStayWhole) {
         const QByteArray content = readFile(folder + "/" + name);
         ASSERT_TRUE(content.endsWith('\n')) << "a file ends inside a line";
         for (const QByteArray& text : content.chopped(1).split('\n')) {
-            const auto m = QRegularExpression(kLine.arg("I", "LoggingTest\\.cpp:\\d+ operator\\(\\)")).match(text);
-            const QStringList words = m.captured(1).split(' ');
+            const QStringList words =
+                line("I", "LoggingTest\\.cpp:\\d+ operator\\(\\)").match(text).captured(1).split(' ');
             ASSERT_EQ(words.size(), 3) << text.constData();
             const int t = words[0].toInt();
             EXPECT_EQ(words[2], QString(20 + (words[1].toInt() * 7 + t) % 60, QChar('a' + t)));
