@@ -32,6 +32,7 @@ protected:
     // What another launch or another writer left in the file; the store notices and reads it again.
     static void writeStore(const QByteArray& content) {
         QFile file(UserDefaults::filePath());
+        QDir().mkpath(QFileInfo(file).path());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
