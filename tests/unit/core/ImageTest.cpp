@@ -75,6 +75,9 @@ TEST(Image, ResizeDrawsTheWholePictureAtTheNewSize) {
     EXPECT_EQ(resized->bitmap().pixel(5, 84), qRgb(255, 0, 0));
     EXPECT_EQ(resized->bitmap().pixel(295, 84), qRgb(0, 0, 255));
     EXPECT_EQ(image.size(), QSizeF(300, 168.75)); // the receiver takes the new size on
+    const QImage drawn =
+        paint(QSize(300, 169), [&](QPainter& p) { resized->drawInRect(p, QRectF(0, 0, 30, 9)); });
+    EXPECT_EQ(drawn.pixel(25, 5), qRgb(0, 0, 255));
     for (const QSizeF size : {QSizeF(0, 450), QSizeF(-800, 450), QSizeF(kNaN, 450), QSizeF(1e9, 1e9)})
         EXPECT_EQ(image.resizeImageToNewSize(size), nullptr) << size.width() << "x" << size.height();
     EXPECT_EQ(image.size(), QSizeF(300, 168.75));

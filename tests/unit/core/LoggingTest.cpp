@@ -2,6 +2,7 @@
 #include "core/Logger.h"
 #include "core/RollingFileSink.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QRegularExpression>
 #include <QSet>
@@ -114,7 +115,11 @@ TEST(Logger, ConsoleAndFileLoggersAndTheLogsDirectory) {
     ::testing::internal::CaptureStderr();
     LOG_DEBUG("lan: heartbeat from {}", "10.0.0.7");
     LOG_VERBOSE("hidden");
+    Logger::plain("Invalid command.");
     const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string plain =
+        "[" + std::to_string(QCoreApplication::applicationPid()) + "] Invalid command.\n";
+    EXPECT_EQ(err.substr(err.size() - std::min(err.size(), plain.size())), plain); // outside the levels
     EXPECT_EQ(line("D", "LoggingTest\\.cpp:\\d+ TestBody").match(err.c_str()).captured(1),
               "lan: heartbeat from 10.0.0.7");
     EXPECT_EQ(err.find("hidden"), std::string::npos) << err;
