@@ -5,8 +5,6 @@
 
 #include "Fakes.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -24,8 +22,7 @@ TEST(StringHelper, NullOrEmptyAndEscapingForJsonText) {
     EXPECT_FALSE(StringHelper::isNullOrEmpty(QVariant(0)));
     EXPECT_FALSE(StringHelper::isNullOrEmpty(QVariant(QStringList{""})));
 
-    // Put between quotes, the escaped note is a JSON string of the note with tab and vertical tab as line
-    // feeds, bell and NUL dropped, and everything else kept.
+    // Escaped for a JSON string: tab and vertical tab as line feeds, bell and NUL dropped, the rest kept.
     const QString note =
         QString("Line \"one\"\\\r\nTab\there\vend\f") + QChar(7) + QChar(0) + QChar(0x1b) + "中文";
     const QString escaped = *StringHelper::removeEscapeCharacterOfString(note);
