@@ -8,7 +8,7 @@
 #include "Fakes.h"
 #include "LogRecorder.h"
 #include "TestBundle.h"
-#include "Wait.h"
+#include "Threads.h"
 
 #include <QDir>
 #include <QThread>
@@ -18,33 +18,13 @@
 
 #include <future>
 
-namespace {
-
-// Runs the work on that many threads; true when all returned within five seconds while the main loop
-// turned. Threads still running then are let go, so that broken dispatch fails the test, not hangs it.
-bool runOnThreads(int count, const std::function<void()>& work) {
-    auto returned = std::make_shared<std::atomic<int>>(0);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back([work, returned] {
-            work();
-            ++*returned;
-        });
-    const bool all = waitUntil([&] { return *returned == count; }, 5000);
-    for (auto& t : threads)
-        all ? t.join() : t.detach();
-    return all;
-}
-
-} // namespace
-
 TEST(ThreadHelper, RunsOnTheMainThreadAndReturnsOnlyOnceTheWorkRan) {
     bool posted = false, ran = false; // on the main thread: at once, before work already posted
     QTimer::singleShot(0, [&] { posted = true; });
     ThreadHelper::RunOnMainThread([&] { ran = !posted && ThreadHelper::isMainThread(); });
     EXPECT_TRUE(ran);
     std::atomic<int> seen{0};
-    ASSERT_TRUE(runOnThreads(4, [&] {
+    ASSERT_TRUE(runOnThreads(4, [&](int) {
         bool done = false;
         ThreadHelper::RunOnMainThread([&] {
             QThread::msleep(20);
@@ -70,7 +50,7 @@ TEST(NotificationCenter, ObserversOfTheNameRunOnThePostingThreadAndMayChangeTheC
         center.post("m");
     });
     center.addObserver("other", [&](const QVariant&) { seen.push_back(-1); });
-    ASSERT_TRUE(runOnThreads(1, [&] {
+    ASSERT_TRUE(runOnThreads(1, [&](int) {
         poster = std::this_thread::get_id();
         center.post("n", 2);
     })) << "posting from an observer deadlocked";
@@ -109,7 +89,7 @@ TEST(ErrorHelper, LogsAndShowsTheTranslatedAlertOnTheMainThread) {
     auto alerts = std::make_shared<RecordingAlerts>();
     platform::Platform::setAlerts(alerts);
     LogRecorder log;
-    ASSERT_TRUE(runOnThreads(1, [] { ErrorHelper::ShowErrorMessage("Port %d taken: %@ {} 100%"); }));
+    ASSERT_TRUE(runOnThreads(1, [](int) { ErrorHelper::ShowErrorMessage("Port %d taken: %@ {} 100%"); }));
     platform::Platform::setAlerts(nullptr);
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_EQ(alerts->shown()[0].messageText, "Fehler");

@@ -4,6 +4,7 @@
 
 #include "LogRecorder.h"
 #include "TestBundle.h"
+#include "Threads.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <latch>
-#include <thread>
 
 namespace {
 
@@ -123,14 +123,10 @@ TEST(BFImage, InsetsCutNinePiecesOnceEvenForThreadsArrivingTogether) {
         const auto image = Image(grid()).stretchableImageWithEdgeInsets({10, 10, 10, 10});
         std::vector<BFImage::Slices> seen(6);
         std::latch start(6);
-        std::vector<std::thread> threads;
-        for (size_t i = 0; i < seen.size(); ++i)
-            threads.emplace_back([&, i] {
-                start.arrive_and_wait();
-                seen[i] = image->sliceImages();
-            });
-        for (auto& t : threads)
-            t.join();
+        ASSERT_TRUE(runOnThreads(6, [&](int i) {
+            start.arrive_and_wait();
+            seen[size_t(i)] = image->sliceImages();
+        })) << "cutting the pieces deadlocked";
         for (const auto& pieces : seen)
             ASSERT_EQ(pieces, seen.front());
         for (int i = 0; round == 0 && i < 9; ++i) {

@@ -8,10 +8,10 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include "Threads.h"
+
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
-
-#include <thread>
 
 namespace {
 
@@ -230,14 +230,10 @@ TEST_F(RollingFile, GoesOnInANewFileWhenTheFileOrFolderGoesAway) {
 // Lines logged at once from several threads, across many rolls, each arrive whole and exactly once.
 TEST_F(RollingFile, ConcurrentLinesStayWhole) {
     Logger::addLogger(sink(0, 16 * 1024), LogLevel::Verbose);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([t] {
-            for (int i = 0; i < 400; ++i)
-                LOG_INFO("{} {} {}", t, i, std::string(size_t(20 + (i * 7 + t) % 60), char('a' + t)));
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    ASSERT_TRUE(runOnThreads(8, [](int t) {
+        for (int i = 0; i < 400; ++i)
+            LOG_INFO("{} {} {}", t, i, std::string(size_t(20 + (i * 7 + t) % 60), char('a' + t)));
+    })) << "logging from several threads deadlocked";
     Logger::removeAllLoggers();
     QSet<QString> seen;
     for (const QString& name : files()) {
