@@ -2,130 +2,417 @@
 
 #include "core/Logger.h"
 
-#include <httplib.h>
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/basic_parser.hpp>
+#include <boost/beast/http/error.hpp>
 
+#include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
 namespace {
 
-// Serves each connection on a thread of its own, starting threads as connections arrive, up to a bound;
-// past it connections wait for a free thread. A client that connects and sends nothing holds one thread
-// until the read time-out, never the whole server.
-class ConnectionPool : public httplib::TaskQueue {
+// Parses one request without keeping it: the method and the version are all that is noted; fields are
+// counted, not stored, and a body is read and dropped.
+class RequestParser : public http::basic_parser<true> {
 public:
-    explicit ConnectionPool(size_t maxThreads)
-        : maxThreads_(maxThreads) {}
+    explicit RequestParser(size_t maxFields)
+        : maxFields_(maxFields) {}
 
-    void enqueue(std::function<void()> job) override {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() <= idle_)
-            wake_.notify_one();
-        else if (threads_.size() < maxThreads_)
-            threads_.emplace_back([this] { serve(); });
-    }
-
-    // Runs what is queued (each job closes its connection), then ends the threads.
-    void shutdown() override {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (auto& t : threads_)
-            t.join();
-    }
+    http::verb method() const { return method_; }
+    int version() const { return version_; }
 
 private:
-    void serve() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            ++idle_;
-            wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
-            --idle_;
-            if (jobs_.empty())
-                return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
+    void on_request_impl(http::verb method, beast::string_view, beast::string_view, int version,
+                         beast::error_code&) override {
+        method_ = method;
+        version_ = version;
     }
+    void on_response_impl(int, beast::string_view, int, beast::error_code& ec) override {
+        ec = http::error::bad_method; // a request parser never sees a status line
+    }
+    void on_field_impl(http::field, beast::string_view, beast::string_view, beast::error_code& ec) override {
+        if (++fields_ > maxFields_)
+            ec = http::error::header_limit;
+    }
+    void on_header_impl(beast::error_code&) override {}
+    void on_body_init_impl(const boost::optional<std::uint64_t>&, beast::error_code&) override {}
+    size_t on_body_impl(beast::string_view body, beast::error_code&) override { return body.size(); }
+    void on_chunk_header_impl(std::uint64_t, beast::string_view, beast::error_code&) override {}
+    size_t on_chunk_body_impl(std::uint64_t, beast::string_view body, beast::error_code&) override {
+        return body.size();
+    }
+    void on_finish_impl(beast::error_code&) override {}
 
-    const size_t maxThreads_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    std::vector<std::thread> threads_;
-    size_t idle_ = 0;
-    bool stopping_ = false;
+    const size_t maxFields_;
+    size_t fields_ = 0;
+    http::verb method_ = http::verb::unknown;
+    int version_ = 11;
 };
+
+// The answer's head: the status line, the content type and length, and the connection's fate where the
+// client's version would not assume it (HTTP/1.1 stays open, 1.0 closes).
+QByteArray answerHead(int status, const char* reason, qsizetype length, bool keepAlive, int version = 11) {
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
+    if (status == 200)
+        head += "Content-Type: text/json\r\n";
+    if (status == 405)
+        head += "Allow: GET, HEAD\r\n";
+    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    if (!keepAlive)
+        head += "Connection: close\r\n";
+    else if (version < 11)
+        head += "Connection: keep-alive\r\n";
+    return head + "\r\n";
+}
+
+class Connection;
 
 } // namespace
 
 struct LanInfoServer::Impl {
-    Handler handler;
-    httplib::Server server;
-    std::thread thread;
-    std::mutex mutex;
+    Impl(Handler h, Limits l)
+        : handler(std::move(h))
+        , limits(l) {}
+
+    const Handler handler;
+    const Limits limits;
+
+    std::mutex lifecycle; // start and stop
+    bool started = false;
+    std::atomic<bool> running{false};
+    std::atomic<quint16> boundPort{0};
+    std::optional<asio::io_context> io;
+    std::optional<tcp::acceptor> acceptor;
+    std::optional<asio::steady_timer> acceptPause;
+    std::optional<asio::thread_pool> handlerPool;
+    std::vector<std::thread> threads;
+
+    // The open connections, the one idle the longest first.
+    mutable std::mutex connectionsMutex;
+    std::list<std::weak_ptr<Connection>> connections;
+
+    void accept();
+    void admit(const std::shared_ptr<Connection>& connection);
+    void touch(Connection& connection);
+    void forget(Connection& connection);
+
+    // The document, or nothing when the handler failed.
+    std::optional<QByteArray> document() const {
+        try {
+            return handler();
+        } catch (const std::exception& e) {
+            LOG_ERROR("lan: the slide-information document failed: {}", e.what());
+        } catch (...) {
+            LOG_ERROR("lan: the slide-information document failed");
+        }
+        return std::nullopt;
+    }
 };
 
-LanInfoServer::LanInfoServer(Handler handler)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->handler = std::move(handler);
-    auto& server = impl_->server;
-    server.new_task_queue = [] {
-        return new ConnectionPool(kMaxThreads);
-    };
-    server.set_read_timeout(kTimeoutSeconds, 0);
-    server.set_write_timeout(kTimeoutSeconds, 0);
-    server.set_keep_alive_timeout(kTimeoutSeconds);
-    server.set_keep_alive_max_count(20);
-    server.set_payload_max_length(64 * 1024);
-    server.Get(".*", [this](const httplib::Request&, httplib::Response& response) {
-        const QByteArray body = impl_->handler();
-        response.status = 200;
-        response.set_content(body.constData(), size_t(body.size()), "text/json");
+namespace {
+
+// One client connection. Every step runs on the connection's strand; the handler runs in the server's
+// handler pool and hands its document back to the strand.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(LanInfoServer::Impl& server, tcp::socket socket)
+        : server_(server)
+        , stream_(std::move(socket))
+        , buffer_(server.limits.maxHeadBytes + kReadChunk) {}
+    ~Connection() { server_.forget(*this); }
+
+    // Kept by the server's list, under its mutex.
+    std::list<std::weak_ptr<Connection>>::iterator place;
+    bool listed = false;
+
+    void start() {
+        asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
+    }
+    // From any thread: closes the connection on its strand.
+    void closeSoon() {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
+    }
+
+private:
+    static constexpr size_t kReadChunk = 4096;
+
+    void waitForRequest() {
+        parser_.emplace(server_.limits.maxHeaderFields);
+        parser_->header_limit(std::uint32_t(server_.limits.maxHeadBytes));
+        parser_->body_limit(std::uint64_t(server_.limits.maxBodyBytes));
+        if (buffer_.size() == 0)
+            buffer_.shrink_to_fit(); // an idle connection holds no buffer
+        // One deadline for the whole request, however many reads it takes.
+        stream_.expires_after(server_.limits.requestDeadline);
+        parse();
+    }
+
+    // Feeds the parser what is buffered (a pipelined request may already be there), then reads more or
+    // answers.
+    void parse() {
+        while (buffer_.size() > 0 && !parser_->is_done()) {
+            beast::error_code error;
+            const size_t used = parser_->put(buffer_.data(), error);
+            buffer_.consume(used);
+            if (error == http::error::need_more)
+                break;
+            if (error) {
+                refuse(error);
+                return;
+            }
+            if (used == 0)
+                break;
+        }
+        if (parser_->is_done())
+            answer();
+        else
+            readSome();
+    }
+
+    void readSome() {
+        const size_t room = buffer_.max_size() - buffer_.size();
+        if (room == 0) { // cannot happen while the parser enforces the head limit; never read unbounded
+            refuse(http::error::header_limit);
+            return;
+        }
+        stream_.async_read_some(buffer_.prepare(std::min(room, kReadChunk)),
+                                [self = shared_from_this()](beast::error_code error, size_t size) {
+                                    self->received(error, size);
+                                });
+    }
+
+    void received(beast::error_code error, size_t size) {
+        if (error) {
+            if (error == beast::error::timeout)
+                LOG_DEBUG("lan: a request did not arrive in time; connection closed");
+            close();
+            return;
+        }
+        buffer_.commit(size);
+        server_.touch(*this);
+        parse();
+    }
+
+    void refuse(beast::error_code error) {
+        LOG_DEBUG("lan: refused a request: {}", error.message());
+        if (error == http::error::header_limit)
+            write(answerHead(431, "Request Header Fields Too Large", 0, false), {}, false);
+        else if (error == http::error::body_limit)
+            write(answerHead(413, "Payload Too Large", 0, false), {}, false);
+        else
+            write(answerHead(400, "Bad Request", 0, false), {}, false);
+    }
+
+    void answer() {
+        const http::verb method = parser_->method();
+        const bool keepAlive = parser_->keep_alive();
+        const int version = parser_->version();
+        parser_.reset(); // nothing of the request is kept
+        if (method != http::verb::get && method != http::verb::head) {
+            write(answerHead(405, "Method Not Allowed", 0, keepAlive, version), {}, keepAlive);
+            return;
+        }
+        const bool withBody = method == http::verb::get;
+        asio::post(*server_.handlerPool, [self = shared_from_this(), keepAlive, version, withBody] {
+            std::optional<QByteArray> body = self->server_.document();
+            asio::post(self->stream_.get_executor(),
+                       [self, body = std::move(body), keepAlive, version, withBody] {
+                           if (!body)
+                               self->write(answerHead(500, "Internal Server Error", 0, false), {}, false);
+                           else
+                               self->write(answerHead(200, "OK", body->size(), keepAlive, version),
+                                           withBody ? *body : QByteArray(), keepAlive);
+                       });
+        });
+    }
+
+    void write(QByteArray head, QByteArray body, bool keepAlive) {
+        head_ = std::move(head);
+        body_ = std::move(body);
+        const std::array<asio::const_buffer, 2> buffers{
+            asio::buffer(head_.constData(), size_t(head_.size())),
+            asio::buffer(body_.constData(), size_t(body_.size()))};
+        stream_.expires_after(server_.limits.writeDeadline);
+        asio::async_write(stream_, buffers,
+                          [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
+                              self->written(error, keepAlive);
+                          });
+    }
+
+    void written(beast::error_code error, bool keepAlive) {
+        head_ = QByteArray();
+        body_ = QByteArray();
+        if (error || !keepAlive) {
+            close();
+            return;
+        }
+        server_.touch(*this);
+        waitForRequest();
+    }
+
+    void close() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
+    LanInfoServer::Impl& server_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<RequestParser> parser_;
+    QByteArray head_, body_;
+};
+
+} // namespace
+
+void LanInfoServer::Impl::accept() {
+    acceptor->async_accept(asio::make_strand(*io), [this](beast::error_code error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted || !acceptor->is_open())
+            return;
+        if (error) {
+            // Out of descriptors, for instance: try again a little later rather than spin.
+            LOG_DEBUG("lan: accepting a connection failed: {}", error.message());
+            acceptPause->expires_after(std::chrono::milliseconds(50));
+            acceptPause->async_wait([this](beast::error_code waited) {
+                if (!waited)
+                    accept();
+            });
+            return;
+        }
+        auto connection = std::make_shared<Connection>(*this, std::move(socket));
+        admit(connection);
+        connection->start();
+        accept();
     });
 }
+
+void LanInfoServer::Impl::admit(const std::shared_ptr<Connection>& connection) {
+    std::shared_ptr<Connection> idlest;
+    {
+        std::lock_guard lock(connectionsMutex);
+        // A connection that is being destroyed right now cannot be locked: it takes itself off the list.
+        for (auto it = connections.begin();
+             connections.size() >= limits.maxConnections && it != connections.end(); ++it) {
+            if ((idlest = it->lock())) {
+                idlest->listed = false;
+                connections.erase(it);
+                break;
+            }
+        }
+        connection->place = connections.insert(connections.end(), connection);
+        connection->listed = true;
+    }
+    if (idlest)
+        idlest->closeSoon();
+}
+
+void LanInfoServer::Impl::touch(Connection& connection) {
+    std::lock_guard lock(connectionsMutex);
+    if (connection.listed)
+        connections.splice(connections.end(), connections, connection.place);
+}
+
+void LanInfoServer::Impl::forget(Connection& connection) {
+    std::lock_guard lock(connectionsMutex);
+    if (connection.listed)
+        connections.erase(connection.place);
+    connection.listed = false;
+}
+
+LanInfoServer::LanInfoServer(Handler handler)
+    : LanInfoServer(std::move(handler), Limits{}) {}
+
+LanInfoServer::LanInfoServer(Handler handler, Limits limits)
+    : impl_(std::make_unique<Impl>(std::move(handler), limits)) {}
 
 LanInfoServer::~LanInfoServer() {
     stop();
 }
 
 bool LanInfoServer::start(quint16 port) {
-    std::lock_guard lock(impl_->mutex);
-    if (impl_->thread.joinable())
-        return true;
-    if (!impl_->server.bind_to_port("0.0.0.0", port)) {
-        LOG_ERROR("lan: the slide-information server cannot listen on port {}", port);
+    Impl& d = *impl_;
+    std::lock_guard lock(d.lifecycle);
+    if (d.started)
+        return d.running;
+    d.io.emplace();
+    d.acceptor.emplace(*d.io);
+    beast::error_code error;
+    const tcp::endpoint endpoint(asio::ip::address_v4::any(), port);
+    d.acceptor->open(endpoint.protocol(), error);
+    if (!error)
+        d.acceptor->set_option(asio::socket_base::reuse_address(true), error);
+    if (!error)
+        d.acceptor->bind(endpoint, error);
+    if (!error)
+        d.acceptor->listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        LOG_ERROR("lan: the slide-information server cannot listen on port {}: {}", port, error.message());
+        d.acceptor.reset();
+        d.io.reset();
         return false;
     }
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    impl_->thread = std::thread([this, ended] {
-        impl_->server.listen_after_bind();
-        *ended = true;
-    });
-    // stop() only reaches a server that is already listening: wait until it is.
-    while (!impl_->server.is_running() && !*ended)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    d.boundPort = d.acceptor->local_endpoint().port();
+    d.acceptPause.emplace(*d.io);
+    d.handlerPool.emplace(size_t(std::max(1, d.limits.handlerThreads)));
+    d.started = true;
+    d.running = true;
+    d.accept();
+    for (int i = 0; i < std::max(1, d.limits.serviceThreads); ++i)
+        d.threads.emplace_back([&d] { d.io->run(); });
     return true;
 }
 
 void LanInfoServer::stop() {
-    std::lock_guard lock(impl_->mutex);
-    impl_->server.stop();
-    if (impl_->thread.joinable())
-        impl_->thread.join();
+    Impl& d = *impl_;
+    std::lock_guard lock(d.lifecycle);
+    if (!d.running)
+        return;
+    d.running = false;
+    d.io->stop();
+    for (auto& t : d.threads)
+        t.join();
+    d.threads.clear();
+    // A handler that runs finishes; what it hands back is never run, and queued ones are dropped.
+    d.handlerPool->stop();
+    d.handlerPool->join();
+    beast::error_code ignored;
+    d.acceptor->close(ignored);
+    d.acceptPause.reset();
+    d.acceptor.reset();
+    // Destroys what was still queued, and with it every connection, while their sockets' context lives.
+    d.handlerPool.reset();
+    d.io.reset();
+    d.boundPort = 0;
 }
 
 bool LanInfoServer::isRunning() const {
-    return impl_->thread.joinable() && impl_->server.is_running();
+    return impl_->running;
+}
+
+quint16 LanInfoServer::port() const {
+    return impl_->boundPort;
+}
+
+size_t LanInfoServer::openConnections() const {
+    std::lock_guard lock(impl_->connectionsMutex);
+    return impl_->connections.size();
 }

@@ -70,9 +70,18 @@ void SWDMacNetworkManager::startHttpServer() {
     webServer_ = std::make_unique<LanInfoServer>([this] {
         if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
             currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
-        return currentSlideInfoString().value_or(QString()).toUtf8();
+        return slideInfoBytes(currentSlideInfoString().value_or(QString()));
     });
     webServer_->start(quint16(kLanInfoPort));
+}
+
+QByteArray SWDMacNetworkManager::slideInfoBytes(const QString& document) {
+    std::lock_guard lock(slideInfoBytesMutex_);
+    if (!document.isSharedWith(slideInfoBytesOf_)) {
+        slideInfoBytesOf_ = document;
+        slideInfoBytes_ = document.toUtf8();
+    }
+    return slideInfoBytes_;
 }
 
 // ---- Cloud channel ---------------------------------------------------------------------------------

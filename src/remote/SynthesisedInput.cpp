@@ -1,5 +1,7 @@
 #include "SynthesisedInput.h"
 
+#include "KeyPressBatch.h"
+
 #include "core/Logger.h"
 #include "core/ThreadHelper.h"
 #include "platform/EventPoster.h"
@@ -171,7 +173,8 @@ void PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) {
 }
 
 void PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags) {
-    ThreadHelper::RunOnMainThread([=] { PostKeyPress(keyCode, flags); });
+    if (!KeyPressBatch::add(keyCode, flags))
+        ThreadHelper::RunOnMainThread([=] { PostKeyPress(keyCode, flags); });
 }
 
 void TypeText(const std::optional<QString>& text) {

@@ -67,7 +67,8 @@ std::recursive_mutex& KeyPostingLock();
 // Under the key-posting lock: key-down with exactly the flags, then key-up with the flags left unset,
 // both from one combined source.
 void PostKeyPress(std::uint16_t keyCode, std::uint64_t flags);
-// PostKeyPress on the main thread; the caller waits until it was posted.
+// PostKeyPress on the main thread; the caller waits until it was posted. Inside a KeyPressBatch the
+// press joins the batch, posted with the others when the batch is flushed.
 void PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags);
 
 // The most UTF-16 units one typing event carries, and the most events one text gives.
