@@ -2,12 +2,11 @@
 
 #include "core/Logger.h"
 
-#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -89,18 +88,25 @@ class Connection;
 } // namespace
 
 struct LanInfoServer::Impl {
-    Impl(Handler h, Limits l)
-        : handler(std::move(h))
+    Impl(Handler stored, Handler build, Limits l)
+        : storedDocument(std::move(stored))
+        , buildDocument(std::move(build))
         , limits(l) {}
 
-    const Handler handler;
+    const Handler storedDocument;
+    const Handler buildDocument;
     const Limits limits;
 
     std::mutex lifecycle; // start and stop
     bool started = false;
     std::atomic<bool> running{false};
     std::atomic<quint16> boundPort{0};
-    std::optional<asio::io_context> io;
+    // One context a thread, each serving the connections given to it, so a connection's steps never
+    // run at the same time and need no strand.
+    using Work = asio::executor_work_guard<asio::io_context::executor_type>;
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<Work> work;
+    size_t nextContext = 0;
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> acceptPause;
     std::optional<asio::thread_pool> handlerPool;
@@ -116,7 +122,7 @@ struct LanInfoServer::Impl {
     void forget(Connection& connection);
 
     // The document, or nothing when the handler failed.
-    std::optional<QByteArray> document() const {
+    static std::optional<QByteArray> document(const Handler& handler) {
         try {
             return handler();
         } catch (const std::exception& e) {
@@ -130,14 +136,19 @@ struct LanInfoServer::Impl {
 
 namespace {
 
-// One client connection. Every step runs on the connection's strand; the handler runs in the server's
-// handler pool and hands its document back to the strand.
+// One client connection. Every step runs on the thread of the connection's context; a document that
+// must be built is built in the server's handler pool and handed back to that thread.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(LanInfoServer::Impl& server, tcp::socket socket)
         : server_(server)
         , stream_(std::move(socket))
-        , buffer_(server.limits.maxHeadBytes + kReadChunk) {}
+        , buffer_(server.limits.maxHeadBytes + kReadChunk) {
+        // Room for a whole document with its thumbnails, so that one write hands over a whole answer.
+        beast::error_code ignored;
+        stream_.socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ignored);
+        stream_.socket().set_option(tcp::no_delay(true), ignored);
+    }
     ~Connection() { server_.forget(*this); }
 
     // Kept by the server's list, under its mutex.
@@ -145,15 +156,16 @@ public:
     bool listed = false;
 
     void start() {
-        asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
+        asio::post(stream_.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
     }
-    // From any thread: closes the connection on its strand.
+    // From any thread: closes the connection on its own thread.
     void closeSoon() {
         asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
     }
 
 private:
     static constexpr size_t kReadChunk = 4096;
+    static constexpr int kSendBufferBytes = 1024 * 1024;
 
     void waitForRequest() {
         parser_.emplace(server_.limits.maxHeaderFields);
@@ -232,8 +244,16 @@ private:
             return;
         }
         const bool withBody = method == http::verb::get;
+        if (server_.storedDocument) {
+            const std::optional<QByteArray> stored = LanInfoServer::Impl::document(server_.storedDocument);
+            if (stored && !stored->isEmpty()) {
+                write(answerHead(200, "OK", stored->size(), keepAlive, version),
+                      withBody ? *stored : QByteArray(), keepAlive);
+                return;
+            }
+        }
         asio::post(*server_.handlerPool, [self = shared_from_this(), keepAlive, version, withBody] {
-            std::optional<QByteArray> body = self->server_.document();
+            std::optional<QByteArray> body = LanInfoServer::Impl::document(self->server_.buildDocument);
             asio::post(self->stream_.get_executor(),
                        [self, body = std::move(body), keepAlive, version, withBody] {
                            if (!body)
@@ -285,7 +305,8 @@ private:
 } // namespace
 
 void LanInfoServer::Impl::accept() {
-    acceptor->async_accept(asio::make_strand(*io), [this](beast::error_code error, tcp::socket socket) {
+    asio::io_context& context = *contexts[nextContext++ % contexts.size()];
+    acceptor->async_accept(context, [this](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted || !acceptor->is_open())
             return;
         if (error) {
@@ -338,11 +359,11 @@ void LanInfoServer::Impl::forget(Connection& connection) {
     connection.listed = false;
 }
 
-LanInfoServer::LanInfoServer(Handler handler)
-    : LanInfoServer(std::move(handler), Limits{}) {}
+LanInfoServer::LanInfoServer(Handler storedDocument, Handler buildDocument)
+    : LanInfoServer(std::move(storedDocument), std::move(buildDocument), Limits{}) {}
 
-LanInfoServer::LanInfoServer(Handler handler, Limits limits)
-    : impl_(std::make_unique<Impl>(std::move(handler), limits)) {}
+LanInfoServer::LanInfoServer(Handler storedDocument, Handler buildDocument, Limits limits)
+    : impl_(std::make_unique<Impl>(std::move(storedDocument), std::move(buildDocument), limits)) {}
 
 LanInfoServer::~LanInfoServer() {
     stop();
@@ -353,8 +374,14 @@ bool LanInfoServer::start(quint16 port) {
     std::lock_guard lock(d.lifecycle);
     if (d.started)
         return d.running;
-    d.io.emplace();
-    d.acceptor.emplace(*d.io);
+    const int threads = d.limits.serviceThreads > 0
+                            ? d.limits.serviceThreads
+                            : std::clamp(int(std::thread::hardware_concurrency()) * 2, 2, 16);
+    for (int i = 0; i < threads; ++i) {
+        d.contexts.push_back(std::make_unique<asio::io_context>(1));
+        d.work.emplace_back(d.contexts.back()->get_executor());
+    }
+    d.acceptor.emplace(*d.contexts.front());
     beast::error_code error;
     const tcp::endpoint endpoint(asio::ip::address_v4::any(), port);
     d.acceptor->open(endpoint.protocol(), error);
@@ -367,17 +394,18 @@ bool LanInfoServer::start(quint16 port) {
     if (error) {
         LOG_ERROR("lan: the slide-information server cannot listen on port {}: {}", port, error.message());
         d.acceptor.reset();
-        d.io.reset();
+        d.work.clear();
+        d.contexts.clear();
         return false;
     }
     d.boundPort = d.acceptor->local_endpoint().port();
-    d.acceptPause.emplace(*d.io);
+    d.acceptPause.emplace(*d.contexts.front());
     d.handlerPool.emplace(size_t(std::max(1, d.limits.handlerThreads)));
     d.started = true;
     d.running = true;
     d.accept();
-    for (int i = 0; i < std::max(1, d.limits.serviceThreads); ++i)
-        d.threads.emplace_back([&d] { d.io->run(); });
+    for (auto& context : d.contexts)
+        d.threads.emplace_back([&context = *context] { context.run(); });
     return true;
 }
 
@@ -387,7 +415,8 @@ void LanInfoServer::stop() {
     if (!d.running)
         return;
     d.running = false;
-    d.io->stop();
+    for (auto& context : d.contexts)
+        context->stop();
     for (auto& t : d.threads)
         t.join();
     d.threads.clear();
@@ -400,7 +429,8 @@ void LanInfoServer::stop() {
     d.acceptor.reset();
     // Destroys what was still queued, and with it every connection, while their sockets' context lives.
     d.handlerPool.reset();
-    d.io.reset();
+    d.work.clear();
+    d.contexts.clear();
     d.boundPort = 0;
 }
 

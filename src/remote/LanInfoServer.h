@@ -14,8 +14,7 @@
 // answered one after another in their order; nothing of a request is kept once it was answered.
 class LanInfoServer {
 public:
-    // Gives the document to serve. It may block (it may run presentation scripts): it is called on
-    // threads of its own, never on those that serve the connections.
+    // Gives the document to serve.
     using Handler = std::function<QByteArray()>;
 
     struct Limits {
@@ -28,12 +27,18 @@ public:
         size_t maxHeaderFields = 64;
         size_t maxBodyBytes = 64 * 1024;
         size_t maxConnections = 1024;
-        int serviceThreads = 4;
+        // 0: twice the cores, at least 2 and at most 16. Answers are copied into the sockets by the
+        // kernel on these threads: on a busy computer more threads keep the server its share of the cores.
+        int serviceThreads = 0;
         int handlerThreads = 2;
     };
 
-    explicit LanInfoServer(Handler handler);
-    LanInfoServer(Handler handler, Limits limits);
+    // storedDocument gives the document at hand without blocking, or an empty one when there is none;
+    // it runs on the threads that serve the connections. buildDocument gives the document when
+    // storedDocument had none; it may block (it may run presentation scripts), so it runs on threads of
+    // its own.
+    LanInfoServer(Handler storedDocument, Handler buildDocument);
+    LanInfoServer(Handler storedDocument, Handler buildDocument, Limits limits);
     ~LanInfoServer();
     LanInfoServer(const LanInfoServer&) = delete;
     LanInfoServer& operator=(const LanInfoServer&) = delete;

@@ -67,11 +67,13 @@ QString withoutBlanks(QString text) {
 
 void SWDMacNetworkManager::startHttpServer() {
     LOG_DEBUG("startHttpServer");
-    webServer_ = std::make_unique<LanInfoServer>([this] {
-        if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
-            currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
-        return slideInfoBytes(currentSlideInfoString().value_or(QString()));
-    });
+    webServer_ = std::make_unique<LanInfoServer>(
+        [this] { return slideInfoBytes(currentSlideInfoString().value_or(QString())); },
+        [this] {
+            if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
+                currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
+            return slideInfoBytes(currentSlideInfoString().value_or(QString()));
+        });
     webServer_->start(quint16(kLanInfoPort));
 }
 
