@@ -166,6 +166,7 @@ public:
 private:
     static constexpr size_t kReadChunk = 4096;
     static constexpr int kSendBufferBytes = 1024 * 1024;
+    static constexpr std::chrono::seconds kLingerTime{1};
 
     void waitForRequest() {
         parser_.emplace(server_.limits.maxHeaderFields);
@@ -226,6 +227,7 @@ private:
 
     void refuse(beast::error_code error) {
         LOG_DEBUG("lan: refused a request: {}", error.message());
+        refused_ = true;
         if (error == http::error::header_limit)
             write(answerHead(431, "Request Header Fields Too Large", 0, false), {}, false);
         else if (error == http::error::body_limit)
@@ -282,11 +284,34 @@ private:
         head_ = QByteArray();
         body_ = QByteArray();
         if (error || !keepAlive) {
-            close();
+            if (!error && refused_)
+                linger();
+            else
+                close();
             return;
         }
         server_.touch(*this);
         waitForRequest();
+    }
+
+    // After a refusal the client may still be sending: closing at once would reset the connection and
+    // could destroy the refusal before the client read it. So the sending side ends first, and what
+    // still arrives is read and dropped until the client ends too, for a short time at most.
+    void linger() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(kLingerTime);
+        drain();
+    }
+    void drain() {
+        buffer_.clear();
+        stream_.async_read_some(buffer_.prepare(kReadChunk),
+                                [self = shared_from_this()](beast::error_code error, size_t) {
+                                    if (error)
+                                        self->close();
+                                    else
+                                        self->drain();
+                                });
     }
 
     void close() {
@@ -300,6 +325,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<RequestParser> parser_;
     QByteArray head_, body_;
+    bool refused_ = false;
 };
 
 } // namespace
