@@ -1,5 +1,7 @@
 #include "LanInfoServer.h"
 
+#include "LanHttpRequests.h"
+
 #include "core/Logger.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -9,10 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/basic_parser.hpp>
-#include <boost/beast/http/error.hpp>
 
 #include <array>
 #include <atomic>
@@ -24,64 +23,9 @@
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
-namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 namespace {
-
-// Parses one request without keeping it: the method and the version are all that is noted; fields are
-// counted, not stored, and a body is read and dropped.
-class RequestParser : public http::basic_parser<true> {
-public:
-    explicit RequestParser(size_t maxFields)
-        : maxFields_(maxFields) {}
-
-    http::verb method() const { return method_; }
-    int version() const { return version_; }
-
-private:
-    void on_request_impl(http::verb method, beast::string_view, beast::string_view, int version,
-                         beast::error_code&) override {
-        method_ = method;
-        version_ = version;
-    }
-    void on_response_impl(int, beast::string_view, int, beast::error_code& ec) override {
-        ec = http::error::bad_method; // a request parser never sees a status line
-    }
-    void on_field_impl(http::field, beast::string_view, beast::string_view, beast::error_code& ec) override {
-        if (++fields_ > maxFields_)
-            ec = http::error::header_limit;
-    }
-    void on_header_impl(beast::error_code&) override {}
-    void on_body_init_impl(const boost::optional<std::uint64_t>&, beast::error_code&) override {}
-    size_t on_body_impl(beast::string_view body, beast::error_code&) override { return body.size(); }
-    void on_chunk_header_impl(std::uint64_t, beast::string_view, beast::error_code&) override {}
-    size_t on_chunk_body_impl(std::uint64_t, beast::string_view body, beast::error_code&) override {
-        return body.size();
-    }
-    void on_finish_impl(beast::error_code&) override {}
-
-    const size_t maxFields_;
-    size_t fields_ = 0;
-    http::verb method_ = http::verb::unknown;
-    int version_ = 11;
-};
-
-// The answer's head: the status line, the content type and length, and the connection's fate where the
-// client's version would not assume it (HTTP/1.1 stays open, 1.0 closes).
-QByteArray answerHead(int status, const char* reason, qsizetype length, bool keepAlive, int version = 11) {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
-    if (status == 200)
-        head += "Content-Type: text/json\r\n";
-    if (status == 405)
-        head += "Allow: GET, HEAD\r\n";
-    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    if (!keepAlive)
-        head += "Connection: close\r\n";
-    else if (version < 11)
-        head += "Connection: keep-alive\r\n";
-    return head + "\r\n";
-}
 
 class Connection;
 
@@ -143,7 +87,7 @@ public:
     Connection(LanInfoServer::Impl& server, tcp::socket socket)
         : server_(server)
         , stream_(std::move(socket))
-        , buffer_(server.limits.maxHeadBytes + kReadChunk) {
+        , requests_({server.limits.maxHeadBytes, server.limits.maxHeaderFields, server.limits.maxBodyBytes}) {
         // Room for a whole document with its thumbnails, so that one write hands over a whole answer.
         beast::error_code ignored;
         stream_.socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ignored);
@@ -164,53 +108,24 @@ public:
     }
 
 private:
-    static constexpr size_t kReadChunk = 4096;
     static constexpr int kSendBufferBytes = 1024 * 1024;
     static constexpr std::chrono::seconds kLingerTime{1};
 
     void waitForRequest() {
-        parser_.emplace(server_.limits.maxHeaderFields);
-        parser_->header_limit(std::uint32_t(server_.limits.maxHeadBytes));
-        parser_->body_limit(std::uint64_t(server_.limits.maxBodyBytes));
-        if (buffer_.size() == 0)
-            buffer_.shrink_to_fit(); // an idle connection holds no buffer
         // One deadline for the whole request, however many reads it takes.
         stream_.expires_after(server_.limits.requestDeadline);
         parse();
     }
 
-    // Feeds the parser what is buffered (a pipelined request may already be there), then reads more or
-    // answers.
+    // Answers the next request when it is all here (a pipelined one may be already), or reads more.
     void parse() {
-        while (buffer_.size() > 0 && !parser_->is_done()) {
-            beast::error_code error;
-            const size_t used = parser_->put(buffer_.data(), error);
-            buffer_.consume(used);
-            if (error == http::error::need_more)
-                break;
-            if (error) {
-                refuse(error);
-                return;
-            }
-            if (used == 0)
-                break;
-        }
-        if (parser_->is_done())
-            answer();
+        if (auto answer = requests_.next())
+            respond(*answer);
         else
-            readSome();
-    }
-
-    void readSome() {
-        const size_t room = buffer_.max_size() - buffer_.size();
-        if (room == 0) { // cannot happen while the parser enforces the head limit; never read unbounded
-            refuse(http::error::header_limit);
-            return;
-        }
-        stream_.async_read_some(buffer_.prepare(std::min(room, kReadChunk)),
-                                [self = shared_from_this()](beast::error_code error, size_t size) {
-                                    self->received(error, size);
-                                });
+            stream_.async_read_some(requests_.prepare(),
+                                    [self = shared_from_this()](beast::error_code error, size_t size) {
+                                        self->received(error, size);
+                                    });
     }
 
     void received(beast::error_code error, size_t size) {
@@ -220,50 +135,39 @@ private:
             close();
             return;
         }
-        buffer_.commit(size);
+        requests_.commit(size);
         server_.touch(*this);
         parse();
     }
 
-    void refuse(beast::error_code error) {
-        LOG_DEBUG("lan: refused a request: {}", error.message());
-        refused_ = true;
-        if (error == http::error::header_limit)
-            write(answerHead(431, "Request Header Fields Too Large", 0, false), {}, false);
-        else if (error == http::error::body_limit)
-            write(answerHead(413, "Payload Too Large", 0, false), {}, false);
-        else
-            write(answerHead(400, "Bad Request", 0, false), {}, false);
-    }
-
-    void answer() {
-        const http::verb method = parser_->method();
-        const bool keepAlive = parser_->keep_alive();
-        const int version = parser_->version();
-        parser_.reset(); // nothing of the request is kept
-        if (method != http::verb::get && method != http::verb::head) {
-            write(answerHead(405, "Method Not Allowed", 0, keepAlive, version), {}, keepAlive);
+    void respond(const LanHttpRequests::Answer& answer) {
+        if (!answer.document) {
+            refused_ = answer.refused;
+            if (refused_)
+                requests_.discard();
+            write(answer.whole, {}, answer.keepAlive && !answer.refused);
             return;
         }
-        const bool withBody = method == http::verb::get;
+        const bool keepAlive = answer.keepAlive, withBody = answer.withBody;
+        const int version = answer.version;
         if (server_.storedDocument) {
             const std::optional<QByteArray> stored = LanInfoServer::Impl::document(server_.storedDocument);
             if (stored && !stored->isEmpty()) {
-                write(answerHead(200, "OK", stored->size(), keepAlive, version),
+                write(LanHttpRequests::head(200, "OK", stored->size(), keepAlive, version),
                       withBody ? *stored : QByteArray(), keepAlive);
                 return;
             }
         }
         asio::post(*server_.handlerPool, [self = shared_from_this(), keepAlive, version, withBody] {
             std::optional<QByteArray> body = LanInfoServer::Impl::document(self->server_.buildDocument);
-            asio::post(self->stream_.get_executor(),
-                       [self, body = std::move(body), keepAlive, version, withBody] {
-                           if (!body)
-                               self->write(answerHead(500, "Internal Server Error", 0, false), {}, false);
-                           else
-                               self->write(answerHead(200, "OK", body->size(), keepAlive, version),
-                                           withBody ? *body : QByteArray(), keepAlive);
-                       });
+            asio::post(
+                self->stream_.get_executor(), [self, body = std::move(body), keepAlive, version, withBody] {
+                    if (!body)
+                        self->write(LanHttpRequests::head(500, "Internal Server Error", 0, false), {}, false);
+                    else
+                        self->write(LanHttpRequests::head(200, "OK", body->size(), keepAlive, version),
+                                    withBody ? *body : QByteArray(), keepAlive);
+                });
         });
     }
 
@@ -304,8 +208,8 @@ private:
         drain();
     }
     void drain() {
-        buffer_.clear();
-        stream_.async_read_some(buffer_.prepare(kReadChunk),
+        requests_.discard();
+        stream_.async_read_some(requests_.prepare(),
                                 [self = shared_from_this()](beast::error_code error, size_t) {
                                     if (error)
                                         self->close();
@@ -322,8 +226,7 @@ private:
 
     LanInfoServer::Impl& server_;
     beast::tcp_stream stream_;
-    beast::flat_buffer buffer_;
-    std::optional<RequestParser> parser_;
+    LanHttpRequests requests_;
     QByteArray head_, body_;
     bool refused_ = false;
 };

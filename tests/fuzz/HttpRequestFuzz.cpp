@@ -1,73 +1,55 @@
-// Bytes from a client of the LAN slide-information server: each input is sent on a new loopback
-// connection, which then ends its sending side; the answers must be well-formed, with a status the
-// server gives, a refusal must be the last answer, and the server must take the next connection.
-#include "remote/LanInfoServer.h"
-
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
+// The bytes a client of the LAN HTTP server sends on one connection, arriving in pieces: the first
+// byte of the input picks the size of the pieces, the rest is what the client sent. The requests are
+// taken as the server's connections take them; every answer must be one the server gives, a refusal
+// must end the connection, and no more bytes may ever wait than a head and one read.
+#include "remote/LanHttpRequests.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace asio = boost::asio;
-using tcp = asio::ip::tcp;
+#include <cstring>
 
 namespace {
 
-const QByteArray kDocument = R"({"Note":"fuzz"})";
-
-LanInfoServer& server() {
-    static LanInfoServer* running = [] {
-        LanInfoServer::Limits limits;
-        limits.serviceThreads = 2;
-        limits.maxConnections = 64;
-        auto* s = new LanInfoServer([] { return kDocument; }, [] { return kDocument; }, limits);
-        if (!s->start(0))
-            std::abort();
-        return s;
-    }();
-    return *running;
-}
-
-// Checks the answers to one connection; aborts on the first fault.
-void check(const QByteArray& answers) {
-    qsizetype at = 0;
-    bool refused = false;
-    while (at < answers.size()) {
-        if (refused)
-            std::abort(); // nothing may follow a refusal
-        const qsizetype end = answers.indexOf("\r\n\r\n", at);
-        if (end < 0 || !answers.mid(at).startsWith("HTTP/1.1 "))
-            std::abort();
-        const QByteArray head = answers.mid(at, end - at);
-        const int status = head.mid(9, 3).toInt();
-        if (status != 200 && status != 400 && status != 405 && status != 413 && status != 431)
-            std::abort();
-        refused = status >= 400 && status != 405;
-        at = end + 4;
-        if (status == 200 && answers.mid(at).startsWith(kDocument)) // a GET; a HEAD has no body
-            at += kDocument.size();
-    }
+void check(bool condition) {
+    if (!condition)
+        std::abort();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const quint16 port = server().port();
-    asio::io_context io;
-    tcp::socket socket(io);
-    boost::system::error_code error;
-    socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), error);
-    if (error)
-        std::abort();
-    asio::write(socket, asio::buffer(data, size), error);
-    socket.shutdown(tcp::socket::shutdown_send, error);
-    std::string answers;
-    asio::read(socket, asio::dynamic_buffer(answers), error); // until the server closes
-    check(QByteArray::fromStdString(answers));
+    if (size == 0)
+        return 0;
+    const size_t piece = size_t(data[0] % 64) + 1;
+    ++data;
+    --size;
+    const LanHttpRequests::Limits limits{512, 16, 1024}; // small, so that fuzzing reaches every limit
+    LanHttpRequests requests(limits);
+    size_t sent = 0;
+    while (true) {
+        const auto answer = requests.next();
+        check(requests.waiting() <= limits.maxHeadBytes + LanHttpRequests::kReadChunk);
+        if (answer) {
+            if (answer->document) {
+                check(answer->whole.isEmpty() && !answer->refused);
+                continue;
+            }
+            const int status = answer->whole.mid(9, 3).toInt();
+            check(answer->whole.startsWith("HTTP/1.1 ") && answer->whole.endsWith("\r\n\r\n"));
+            check(status == 405 ? !answer->refused : (status == 400 || status == 413 || status == 431));
+            if (answer->refused)
+                break; // the connection ends
+            continue;
+        }
+        if (sent == size)
+            break; // the client has nothing more to send
+        const auto room = requests.prepare();
+        check(room.size() > 0);
+        const size_t n = std::min({piece, room.size(), size - sent});
+        std::memcpy(room.data(), data + sent, n);
+        requests.commit(n);
+        sent += n;
+    }
     return 0;
 }
