@@ -1,7 +1,5 @@
 #include "KeyPressBatch.h"
 
-#include "SynthesisedInput.h"
-
 #include "core/ThreadHelper.h"
 
 namespace {
@@ -24,10 +22,10 @@ KeyPressBatch::~KeyPressBatch() {
     openBatch = nullptr;
 }
 
-bool KeyPressBatch::add(std::uint16_t keyCode, std::uint64_t flags) {
+bool KeyPressBatch::add(std::function<void()> press) {
     if (!openBatch)
         return false;
-    openBatch->presses_.push_back({keyCode, flags});
+    openBatch->presses_.push_back(std::move(press));
     return true;
 }
 
@@ -46,8 +44,8 @@ void KeyPressBatch::flush() {
 void KeyPressBatch::post() {
     if (!presses_.empty()) {
         ThreadHelper::RunOnMainThread([this] {
-            for (const Press& press : presses_)
-                PostKeyPress(press.keyCode, press.flags);
+            for (const auto& press : presses_)
+                press();
         });
         presses_.clear();
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -19,21 +18,18 @@ public:
     KeyPressBatch(const KeyPressBatch&) = delete;
     KeyPressBatch& operator=(const KeyPressBatch&) = delete;
 
-    // Adds a press to this thread's open batch; false when no batch is open.
-    static bool add(std::uint16_t keyCode, std::uint64_t flags);
+    // Adds a press (work that posts it, run on the main thread) to this thread's open batch; false when
+    // no batch is open.
+    static bool add(std::function<void()> press);
     // Runs the work on this thread once the presses gathered so far were posted: at once when none wait.
     static void afterPresses(const std::function<void()>& work);
     // Posts the gathered presses on the main thread, waits for them, then runs what waited for them.
     static void flush();
 
 private:
-    struct Press {
-        std::uint16_t keyCode;
-        std::uint64_t flags;
-    };
     void post();
 
     bool opened_ = false;
-    std::vector<Press> presses_;
+    std::vector<std::function<void()>> presses_;
     std::vector<std::function<void()>> after_;
 };

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "SeenCommandIds.h"
+#include "SynthesisedInput.h"
+
+#include "core/Flavour.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +14,7 @@
 #include <mutex>
 #include <optional>
 
+class ComputerControlManager;
 class PowerPointHelper;
 class QTimer;
 class SWDMacNetworkManager;
@@ -25,9 +29,16 @@ public:
         std::function<PowerPointHelper&()> presentation;
         // Pushes fresh slide information to the phone after a command (two of the three flavours).
         std::function<void()> sendSlideInfoToClient;
+        // Where the synthesised input goes.
+        std::shared_ptr<platform::EventPoster> events;
+        // Runs the computer-control strings of "ccmd".
+        ComputerControlManager* computerControl = nullptr;
+        Flavour flavour = Flavour::SlideWand;
     };
 
+    // The instance the application installed.
     static SWDMacCommandManager& SharedManager();
+    static void install(std::function<std::shared_ptr<SWDMacCommandManager>()> factory);
     explicit SWDMacCommandManager(Collaborators collaborators);
     ~SWDMacCommandManager();
 
@@ -64,6 +75,7 @@ private:
     void dragMove(float dx, float dy);
 
     Collaborators collaborators_;
+    SynthesisedInput input_;
     // The seen-id table: a digest of each of the last million ids or so, not the commands, so a flood of
     // distinct ids costs a bounded amount, however long the commands are.
     mutable std::mutex executedMutex_;

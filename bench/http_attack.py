@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Clients of the LAN slide-information server for tests/bench/http-attack.sh: attackers and one real
+"""Clients of the LAN slide-information server for bench/http-attack.sh: attackers and one real
 client. Every mode runs for a bounded time and prints one line of figures.
 
   http_attack.py hold HOST PORT --idle N --slow M --seconds S

@@ -7,13 +7,13 @@
 #   3. the server's memory while 8 connections send header fields without end.
 # Needs root (ip netns) and python3. Nothing leaves the machine: the namespace's only link is a veth pair
 # on a private subnet. Every phase is bounded in time; the server and the namespace go at the end.
-#   tests/bench/http-attack.sh [build dir]
+#   bench/http-attack.sh [build dir]
 # Settings: IDLE (10000), SLOW (1000), HOLD_SECONDS (30), ENDLESS (8), ENDLESS_SECONDS (20).
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 build=${1:-build}
-server="$build/tests/bench/bench_lan_http_server"
-clients=tests/bench/http_attack.py
+server="$build/bench/bench_lan_http_server"
+clients=bench/http_attack.py
 idle=${IDLE:-10000}
 slow=${SLOW:-1000}
 hold_seconds=${HOLD_SECONDS:-30}
