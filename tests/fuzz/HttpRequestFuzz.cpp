@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             const int status = answer->whole.mid(9, 3).toInt();
             check(answer->whole.startsWith("HTTP/1.1 ") && answer->whole.endsWith("\r\n\r\n"));
-            check(status == 405 ? !answer->refused : (status == 400 || status == 413 || status == 431));
+            check(status == 405 ? !answer->refused
+                                : (status == 400 || status == 411 || status == 413 || status == 431));
             if (answer->refused)
                 break; // the connection ends
             continue;
