@@ -34,6 +34,7 @@ struct Stage {
             {scripts, std::make_shared<RecordingCommandRunner>(), facts, Flavour::PodiumCast, 1e9});
     }
     TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"}}};
+    std::shared_ptr<platform::Bundle> mainBundle = std::make_shared<platform::Bundle>(bundle.path());
     QTemporaryDir cache;
     std::shared_ptr<FakeHostFacts> facts = std::make_shared<FakeHostFacts>();
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
@@ -61,8 +62,7 @@ struct World {
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
     std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
     std::shared_ptr<FakeDatagramTransport> transport = std::make_shared<FakeDatagramTransport>();
-    ComputerControlManager computerControl{
-        {commands, stage.scripts, poster, std::make_shared<platform::Bundle>(stage.bundle.path())}};
+    ComputerControlManager computerControl{{commands, stage.scripts, poster, stage.mainBundle}};
     std::unique_ptr<SWDMacNetworkManager> network;
     std::unique_ptr<SWDMacCommandManager> executor;
 };
