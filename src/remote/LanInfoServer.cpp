@@ -110,6 +110,7 @@ public:
 private:
     static constexpr int kSendBufferBytes = 1024 * 1024;
     static constexpr std::chrono::seconds kLingerTime{1};
+    static constexpr int kLingerReads = 16;
 
     void waitForRequest() {
         // One deadline for the whole request, however many reads it takes.
@@ -200,7 +201,8 @@ private:
 
     // After a refusal the client may still be sending: closing at once would reset the connection and
     // could destroy the refusal before the client read it. So the sending side ends first, and what
-    // still arrives is read and dropped until the client ends too, for a short time at most.
+    // still arrives is read and dropped until the client ends too, for a short time and a few reads at
+    // most.
     void linger() {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -211,7 +213,7 @@ private:
         requests_.discard();
         stream_.async_read_some(requests_.prepare(),
                                 [self = shared_from_this()](beast::error_code error, size_t) {
-                                    if (error)
+                                    if (error || ++self->drained_ >= kLingerReads)
                                         self->close();
                                     else
                                         self->drain();
@@ -229,6 +231,7 @@ private:
     LanHttpRequests requests_;
     QByteArray head_, body_;
     bool refused_ = false;
+    int drained_ = 0;
 };
 
 } // namespace
