@@ -1,5 +1,7 @@
 #include "remote/AsioDatagramTransport.h"
 
+#include "Wait.h"
+
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
@@ -10,6 +12,8 @@
 
 // These tests send only to the loopback address.
 namespace {
+
+using Role = UdpSocketRole;
 
 quint16 freePort() {
     QUdpSocket probe;
@@ -24,90 +28,73 @@ void sendTo(quint16 port, const QByteArray& data) {
 
 } // namespace
 
-TEST(AsioDatagramTransport, ReceivesInOrderPerSocketAndSocketsRunInParallel) {
+TEST(AsioDatagramTransport, EachSocketInOrderTheSocketsInParallelLongDatagramsCut) {
     AsioDatagramTransport transport;
     const quint16 slowPort = freePort(), fastPort = freePort();
     std::mutex mutex;
     std::vector<QByteArray> slowSeen;
     std::latch release(1);
     std::atomic<int> fast{0};
+    std::atomic<qsizetype> longest{0};
+    ASSERT_FALSE(transport.listen(
+        Role::Command, slowPort, [&](Role role, const QByteArray& data, const QString& host, quint16) {
+            EXPECT_EQ(std::pair(role, host), std::pair(Role::Command, QString("127.0.0.1")));
+            if (data == "1")
+                release.wait(); // holds this socket, not the other
+            std::lock_guard lock(mutex);
+            slowSeen.push_back(data);
+        }));
     ASSERT_FALSE(
-        transport.listen(UdpSocketRole::Command, slowPort,
-                         [&](UdpSocketRole role, const QByteArray& data, const QString& host, quint16) {
-                             EXPECT_EQ(role, UdpSocketRole::Command);
-                             EXPECT_EQ(host, "127.0.0.1");
-                             if (data == "1")
-                                 release.wait(); // holds this socket, not the other
-                             std::lock_guard lock(mutex);
-                             slowSeen.push_back(data);
-                         }));
-    ASSERT_FALSE(
-        transport.listen(UdpSocketRole::Check, fastPort,
-                         [&](UdpSocketRole, const QByteArray&, const QString&, quint16) { ++fast; }));
+        transport.listen(Role::Check, fastPort, [&](Role, const QByteArray& data, const QString&, quint16) {
+            longest = std::max(longest.load(), data.size());
+            ++fast;
+        }));
     for (const char* d : {"1", "2", "3"})
         sendTo(slowPort, d);
-    for (int i = 0; i < 5; ++i)
-        sendTo(fastPort, "x");
-    while (fast < 5)
-        std::this_thread::yield();
+    for (const QByteArray& d : {QByteArray("x"), QByteArray(20000, 'a')})
+        sendTo(fastPort, d);
+    const bool parallel = waitUntil([&] { return fast == 2; }, 5000);
     {
         std::lock_guard lock(mutex);
         EXPECT_TRUE(slowSeen.empty()); // still held by the first datagram
     }
     release.count_down();
-    for (;;) {
-        std::lock_guard lock(mutex);
-        if (slowSeen.size() == 3)
-            break;
-    }
+    EXPECT_TRUE(parallel) << "one socket waited for the other";
+    EXPECT_EQ(longest, DatagramTransport::kMaxDatagramSize);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return slowSeen.size() == 3;
+        },
+        5000))
+        << "datagrams lost";
     EXPECT_EQ(slowSeen, (std::vector<QByteArray>{"1", "2", "3"}));
 }
 
-TEST(AsioDatagramTransport, CutsLongDatagramsAndSendsFromTheRightSocket) {
-    AsioDatagramTransport transport;
+TEST(AsioDatagramTransport, RepliesLeaveFromTheDataPortAndAPortIsBoundOnce) {
+    AsioDatagramTransport transport, second;
     const quint16 port = freePort();
-    std::atomic<qsizetype> size{-1};
-    std::atomic<quint16> senderPort{0};
-    ASSERT_FALSE(transport.listen(UdpSocketRole::Data, port,
-                                  [&](UdpSocketRole, const QByteArray& data, const QString&, quint16 from) {
-                                      senderPort = from;
-                                      size = data.size();
-                                  }));
-    sendTo(port, QByteArray(20000, 'a'));
-    while (size < 0)
-        std::this_thread::yield();
-    EXPECT_EQ(size.load(), DatagramTransport::kMaxDatagramSize);
+    ASSERT_FALSE(transport.listen(Role::Data, port, [](auto, auto&, auto&, auto) {}));
+    const auto error = second.listen(Role::Data, port, [](auto, auto&, auto&, auto) {});
+    EXPECT_TRUE(error && !error->isEmpty());
+    EXPECT_EQ(second.describe(Role::Data), "(null)");
+    EXPECT_TRUE(transport.describe(Role::Data).contains(QString::number(port)));
 
     QUdpSocket phone;
     ASSERT_TRUE(phone.bind(QHostAddress::LocalHost, 0));
-    transport.send(UdpSocketRole::Data, "127.0.0.1", phone.localPort(), "heartBeat|OK:1");
-    ASSERT_TRUE(phone.waitForReadyRead(10000));
-    const QNetworkDatagram reply = phone.receiveDatagram();
-    EXPECT_EQ(reply.data(), "heartBeat|OK:1");
-    EXPECT_EQ(reply.senderPort(), port); // replies leave from the data port
-
-    transport.openUnbound(UdpSocketRole::Confirm);
-    transport.send(UdpSocketRole::Confirm, "127.0.0.1", phone.localPort(), "Confirm");
-    ASSERT_TRUE(phone.waitForReadyRead(10000));
-    const QNetworkDatagram confirm = phone.receiveDatagram();
-    EXPECT_EQ(confirm.data(), "Confirm");
-    EXPECT_NE(confirm.senderPort(), port);
-
     // An address that is no IPv4 text sends nothing and does not fail.
-    transport.send(UdpSocketRole::Data, "not an address", phone.localPort(), "x");
-    transport.send(UdpSocketRole::Data, "::1", phone.localPort(), "x");
-}
-
-TEST(AsioDatagramTransport, ABoundPortCannotBeBoundAgainAndClosingStopsReceiving) {
-    AsioDatagramTransport first, second;
-    const quint16 port = freePort();
-    std::atomic<int> received{0};
-    ASSERT_FALSE(first.listen(UdpSocketRole::Command, port, [&](auto, auto&, auto&, auto) { ++received; }));
-    const auto error = second.listen(UdpSocketRole::Command, port, [](auto, auto&, auto&, auto) {});
-    ASSERT_TRUE(error);
-    EXPECT_FALSE(error->isEmpty());
-    EXPECT_EQ(second.describe(UdpSocketRole::Command), "(null)");
-    EXPECT_TRUE(first.describe(UdpSocketRole::Command).contains(QString::number(port)));
-    first.closeAll();
-    EXPECT_EQ(first.describe(UdpSocketRole::Command), "(null)");
+    transport.send(Role::Data, "not an address", phone.localPort(), "x");
+    transport.send(Role::Data, "::1", phone.localPort(), "x");
+    transport.send(Role::Data, "127.0.0.1", phone.localPort(), "heartBeat|OK:1");
+    transport.openUnbound(Role::Confirm);
+    transport.send(Role::Confirm, "127.0.0.1", phone.localPort(), "Confirm");
+    std::vector<std::pair<QByteArray, bool>> got; // the text, and whether it left from the data port
+    while (got.size() < 2 && phone.waitForReadyRead(5000))
+        while (phone.hasPendingDatagrams()) {
+            const QNetworkDatagram d = phone.receiveDatagram();
+            got.emplace_back(d.data(), d.senderPort() == port);
+        }
+    EXPECT_EQ(got, (std::vector<std::pair<QByteArray, bool>>{{"heartBeat|OK:1", true}, {"Confirm", false}}));
+    transport.closeAll();
+    EXPECT_EQ(transport.describe(Role::Data), "(null)");
 }
