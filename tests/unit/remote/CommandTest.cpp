@@ -32,10 +32,14 @@
 
 namespace {
 
+using platform::InputEvent;
+namespace EventType = platform::EventType;
+
 const char* const kPhone = "192.168.1.20";
 
-// A key-down as the X poster presses it: the modifiers of its flags, then the key of its virtual key.
-std::string keyName(const platform::InputEvent& e) {
+// A key-down as the X poster presses it: the modifiers of its flags (other flags in hexadecimal), then
+// the key of its virtual key code.
+std::string keyName(const InputEvent& e) {
     std::string name;
     std::uint64_t flags = e.flags.value_or(0);
     for (const auto& [bit, modifier] : {std::pair{0x800000ull, "Fn+"},
@@ -47,43 +51,57 @@ std::string keyName(const platform::InputEvent& e) {
             name += modifier;
             flags &= ~bit;
         }
-    if (flags)
-        name += fmt::format("{:#x}+", flags);
+    name += flags ? fmt::format("{:#x}+", flags) : "";
     const std::uint32_t sym = platform::X11EventPoster::keysymOfVirtualKey(e.keyCode).value_or(0);
     static const std::map<std::uint32_t, std::string> named = {
-        {0x20, "space"},    {0xff08, "BackSpace"}, {0xff09, "Tab"},        {0xff0d, "Return"},
+        {0x20, "space"},    {0xff08, "BackSpace"}, {0xff0d, "Return"},     {0xff09, "Tab"},
         {0xff1b, "Escape"}, {0xff51, "Left"},      {0xff52, "Up"},         {0xff53, "Right"},
         {0xff54, "Down"},   {0xff8d, "KP_Enter"},  {0x1008ff4a, "LaunchA"}};
     if (named.contains(sym))
         return name + named.at(sym);
-    if (sym > 0x20 && sym < 0x7f)
-        return name + char(sym);
     if (sym >= 0xffaa && sym <= 0xffbd)
         return name + "KP" + char(sym - 0xff80);
     if (sym >= 0xffbe && sym <= 0xffe0)
         return name + "F" + std::to_string(sym - 0xffbe + 1);
-    return name + fmt::format("{:#x}", sym);
+    return name + (sym > 0x20 && sym < 0x7f ? std::string(1, char(sym)) : fmt::format("{:#x}", sym));
+}
+
+// One event, tersely: "down b0 (200,150) x2 n" (type, button, place, click state, source: n none,
+// c combined, p private; " ses" at the annotated-session tap), "wheel 3,0 n", "text ^héllo n ses" (^
+// for the mark U+FEFF).
+std::string brief(const InputEvent& e) {
+    static const std::map<int, std::string> names = {{1, "down"}, {2, "up"},     {3, "rdown"},
+                                                     {4, "rup"},  {5, "moved"},  {6, "dragged"},
+                                                     {10, "key"}, {11, "keyup"}, {22, "wheel"}};
+    std::string s = names.at(e.type);
+    if (e.location)
+        s += fmt::format(" b{} ({},{})", e.button, e.location->x(), e.location->y());
+    if (e.clickState)
+        s += fmt::format(" x{}", *e.clickState);
+    if (e.type == EventType::ScrollWheel)
+        s += fmt::format(" {},{}", e.wheel1, e.wheel2);
+    if (e.unicodeString)
+        s = "text " + QString(*e.unicodeString).replace(QChar(0xfeff), u'^').toStdString();
+    return s + " " + "ncp"[int(e.source)] + (e.tap == platform::EventTap::AnnotatedSession ? " ses" : "");
 }
 
 class CommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    CommandTest() {
         QFile::remove(UserDefaults::filePath());
         for (const char* tool : {"blueutil", "wifi.scpt", "searchClipboard.scpt"})
             bundle.addResource(QString::fromUtf8(tool), "#!/bin/sh\n", true);
         commands->result = {true, 0, QString(), QString()};
-        scripts->answerText("getPdfPath", cache.path() + "/");
-        poster->clear();
         platform::Platform::setEventPoster(poster);
         platform::Platform::setCommandRunner(commands);
     }
-    void TearDown() override {
+    ~CommandTest() override {
         platform::Platform::setEventPoster(nullptr);
         platform::Platform::setCommandRunner(nullptr);
-        QFile::remove(UserDefaults::filePath());
     }
 
-    // What the work did: events (a key press as its key), datagrams, commands, scripts, log lines.
+    // What the work did, in the order of its kinds: events (a key press as the key it presses), datagrams,
+    // commands run, bundle scripts run, log lines.
     std::string observe(const std::function<void()>& work) {
         poster->clear();
         poster->setCursor({200, 150});
@@ -94,19 +112,16 @@ protected:
         work();
         const QString plain = QString::fromStdString(::testing::internal::GetCapturedStderr());
         std::vector<std::string> seen;
-        int down = -1;
-        for (const auto& entry : poster->entries()) {
-            const auto& e = entry.event;
-            if (!entry.warp && e.type == platform::EventType::KeyUp && down == e.keyCode)
-                down = -1; // the up of the key just pressed
-            else if (!entry.warp && e.type == platform::EventType::KeyDown && !e.unicodeString)
-                seen.push_back(keyName(e)), down = e.keyCode;
-            else
-                seen.push_back(entry.warp ? fmt::format("warp ({},{})", entry.point.x(), entry.point.y())
-                                          : describeEvent(e));
+        for (const auto& [warp, point, e] : poster->entries()) {
+            if (warp)
+                seen.push_back(fmt::format("warp ({},{})", point.x(), point.y()));
+            else if (e.type == EventType::KeyDown && !e.unicodeString)
+                seen.push_back(keyName(e));
+            else if (e.type != EventType::KeyUp) // a key-up ends the press of its key-down
+                seen.push_back(brief(e));
         }
         for (const auto& s : transport->sent())
-            seen.push_back(fmt::format("udp {} to {}:{} from {}", s.data.toStdString(), s.host.toStdString(),
+            seen.push_back(fmt::format("{} to {}:{} from {}", s.data.toStdString(), s.host.toStdString(),
                                        s.port, int(s.socket)));
         const auto calls = commands->calls();
         for (size_t i = callsBefore; i < calls.size(); ++i)
@@ -118,9 +133,9 @@ protected:
             seen.push_back("script " + name.toStdString());
         const auto logged = log.entries();
         for (size_t i = logBefore; i < logged.size(); ++i)
-            seen.push_back("log " + logged[i].message);
+            seen.push_back(logged[i].message);
         for (const QString& line : plain.split(u'\n', Qt::SkipEmptyParts))
-            seen.push_back("plain " + line.section(QStringLiteral("] "), 1).toStdString());
+            seen.push_back(line.section(QStringLiteral("] "), 1).toStdString());
         return fmt::format("{}", fmt::join(seen, ", "));
     }
     // Command strings, one a line, from the host (the cloud when none).
@@ -136,18 +151,11 @@ protected:
                 manager.executeCommandString(line);
         });
     }
-    std::vector<int> types() {
-        std::vector<int> out;
-        for (const auto& e : poster->events())
-            out.push_back(e.type);
-        return out;
-    }
 
     TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
                        {"DataPort", 51302},
                        {"ConnectPort", 51301}}};
     const bool bundleIsMain = (bundle.makeMain(), true); // before the network reads its ports
-    QTemporaryDir cache;
     // One poster for the process: the shared computer-control manager keeps the one it first saw.
     inline static const auto poster = std::make_shared<RecordingEventPoster>();
     std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
@@ -164,23 +172,18 @@ protected:
                                    }}};
     ComputerControlManager manager{
         {commands, bundleScripts, poster, std::make_shared<const platform::Bundle>(bundle.path())}};
-    NotificationRecorder lan{{"kLanConnectionStatusChanged"}};
+    NotificationRecorder lanStatus{{"kLanConnectionStatusChanged"}};
     LogRecorder log{LogLevel::Info};
 };
 
 } // namespace
 
 TEST_F(CommandTest, EachCommandInTurn) {
-    const std::string at = "at=(200,150) ", noSlides = "log Error: Fail to start playing slide!";
-    const std::string click = "type=1 button=0 " + at + "source=combined tap=0, type=2 button=0 " + at +
-                              "source=combined tap=0, type=2 button=0 " + at + "source=combined tap=0";
-    const auto clicks = [&](int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i)
-            out += fmt::format("{}type=1 button=0 {}clicks={} source=none tap=0, type=2 button=0 {}clicks={} "
-                               "source=none tap=0",
-                               i ? ", " : "", at, n, at, n);
-        return out;
+    const std::string noSlides = "Error: Fail to start playing slide!";
+    const auto clicks = [](int n) {
+        std::vector<std::string> events(n,
+                                        fmt::format("down b0 (200,150) x{0} n, up b0 (200,150) x{0} n", n));
+        return fmt::format("{}", fmt::join(events, ", "));
     };
     const struct {
         const char* command;
@@ -188,89 +191,73 @@ TEST_F(CommandTest, EachCommandInTurn) {
         std::string effect;
         bool pushed;
     } steps[] = {
-        {"no bar here", nullptr, "plain Invalid command.", false},
+        {"no bar here", nullptr, "Invalid command.", false},
         // Unpaired, only connect and disconnect pass; the refused id is recorded all the same.
-        {"ID9|start", nullptr, "", false},
-        {"|click", nullptr, "", false},
-        {"|heartbeat|1", kPhone, "", false},
+        {"ID9|start\n|click\n|heartbeat|1", kPhone, "", false},
         {"1|connect|onlyone", kPhone, "", true}, // every connect pushes
         {"2|connect|", kPhone, "", true},
         {"3|CONNECT|A,Anna,extra", kPhone,
-         "udp Confirm to 192.168.1.20:51301 from 3, plain Send confirm to 192.168.1.20:51301", true},
+         "Confirm to 192.168.1.20:51301 from 3, Send confirm to 192.168.1.20:51301", true},
         {"4|disconnect|A", nullptr, "", false}, // one item: still paired
         {"id9|start", nullptr, "", false},
-        {"7|click", nullptr, click + ", log cmd: click, log cmd: mouseup", true},
+        {"7|click", nullptr,
+         "down b0 (200,150) c, up b0 (200,150) c, up b0 (200,150) c, cmd: click, cmd: mouseup", true},
         {"7|click", nullptr, "", false},
         // Id "0" runs every time; an empty id is never recorded; nothing is trimmed.
         {"0|START\n0|start|x\n|start\n|start", nullptr, fmt::format("{0}, {0}, {0}, {0}", noSlides), true},
         {"11| start", nullptr, "", false},
-        {"|heartbeat|42\n|heartbeat|\n|heartbeat", kPhone, "udp heartBeat|OK:42 to 192.168.1.20:51302 from 1",
+        {"|heartbeat|42\n|heartbeat|\n|heartbeat", kPhone, "heartBeat|OK:42 to 192.168.1.20:51302 from 1",
          false},
         {"|heartbeat|7", nullptr, "", false}, // from the cloud
-        {"|doubleclick", nullptr, clicks(2) + ", log cmd: doubleclick", true},
-        {"|tripleclick", nullptr, clicks(3) + ", log cmd: tripleclick", true},
-        {"|rightclick", nullptr,
-         "type=3 button=1 " + at + "source=combined tap=0, type=4 button=1 " + at +
-             "source=combined tap=0, log cmd: rightClick",
-         true},
-        {"|mousedown\n|mouseup", nullptr,
-         "type=1 button=0 " + at + "source=none tap=0, type=2 button=0 " + at +
-             "source=combined tap=0, log cmd: mouseup",
-         false},
+        {"|doubleclick", nullptr, clicks(2) + ", cmd: doubleclick", true},
+        {"|tripleclick", nullptr, clicks(3) + ", cmd: tripleclick", true},
+        {"|rightclick", nullptr, "rdown b1 (200,150) c, rup b1 (200,150) c, cmd: rightClick", true},
+        {"|mousedown\n|mouseup", nullptr, "down b0 (200,150) n, up b0 (200,150) c, cmd: mouseup", false},
         {"|scroll|(2,1)\n|scroll|[1,1]\n|scroll|(0,-4)\n|scroll|(2.7,x)\n|scroll|(5)\n|scroll|(-9999999999,"
          "0)",
          nullptr,
-         "type=22 wheel1=0 wheel2=6 source=none tap=0, type=22 wheel1=3 wheel2=0 source=none tap=0, type=22 "
-         "wheel1=-12 wheel2=0 source=none tap=0, type=22 wheel1=0 wheel2=6 source=none tap=0, type=22 "
-         "wheel1=0 "
-         "wheel2=-2147483648 source=none tap=0, log scroll: x = 2 , y = 1, log scroll: x = 1 , y = 1, log "
-         "scroll: x = 0 , y = -4, log scroll: x = 2 , y = 0, log scroll: x = -2147483648 , y = 0",
+         "wheel 0,6 n, wheel 3,0 n, wheel -12,0 n, wheel 0,6 n, wheel 0,-2147483648 n, scroll: x = 2 , y = "
+         "1, "
+         "scroll: x = 1 , y = 1, scroll: x = 0 , y = -4, scroll: x = 2 , y = 0, scroll: x = -2147483648 , y "
+         "= 0",
          false},
         {"|move|(25,5)\n|move|x\n|move|", nullptr,
-         "warp (212.5,152.5), type=5 button=1 at=(212.5,152.5) source=combined tap=0, warp (225,155), type=5 "
-         "button=1 at=(225,155) source=combined tap=0, log seperateMoveTimes = 2",
+         "warp (212.5,152.5), moved b1 (212.5,152.5) c, warp (225,155), moved b1 (225,155) c, "
+         "seperateMoveTimes = 2",
          false},
         {"|CMD|{down}\n|cmd|{Up}\n|cmd|{LEFT}", nullptr, "0xc+Down, 0xc+Up", true},
         {"|cmd|", nullptr, "", false},
         {"|key|%", nullptr, "Shift+5", false}, // keys push nothing
-        {"|text|héllo\n|text", nullptr, "type=10 key=0 text=\xEF\xBB\xBFhéllo source=none tap=2", false},
+        {"|text|héllo\n|text", nullptr, "text ^héllo n ses", false},
         {"|ccmd|brightnessUp", nullptr, "Fn+F15", false},
         {"|qcmd|anything\n|bogus", nullptr, "", false},
-        {"5|disconnect|A,", nullptr, "", false},
-        {"|click", nullptr, "", false},
+        {"5|disconnect|A,\n|click", nullptr, "", false},
     };
-    EXPECT_EQ(run(QString()), "");
     executor.executeCommand(std::nullopt, std::nullopt);
     for (const auto& step : steps) {
         const int before = pushes;
         EXPECT_EQ(run(QString::fromUtf8(step.command), step.from), step.effect) << step.command;
         EXPECT_EQ(pushes > before, step.pushed) << step.command;
     }
-    EXPECT_EQ(lan.values("kLanConnectionStatusChanged"), std::vector{1});
-    EXPECT_TRUE(executor.hasSeenCommandId("id9") && executor.hasSeenCommandId("0") &&
-                executor.hasSeenCommandId("11"));
+    EXPECT_EQ(lanStatus.values("kLanConnectionStatusChanged"), std::vector{1});
+    EXPECT_TRUE(executor.hasSeenCommandId("id9") && executor.hasSeenCommandId("0"));
     EXPECT_FALSE(executor.hasSeenCommandId("ID9") || executor.hasSeenCommandId(""));
     EXPECT_EQ(executor.seenCommandIdCount(), 9u);
-}
 
-TEST_F(CommandTest, ModeAndTheFlavoursThatPush) {
     run("|connect|A,Phone A", kPhone);
-    const int before = pushes;
     for (const auto& [mode, allowed] :
-         {std::pair{"|mode|Presentation", false}, {"|mode|presentation", true}, {"|mode", false}}) {
-        run(QString::fromUtf8(mode));
+         {std::pair{"|mode|Presentation", false}, {"|mode|presentation", true}}) {
+        EXPECT_EQ(run(QString::fromUtf8(mode)), "");
         EXPECT_EQ(presentation->isAllowGeneratePDF(), allowed) << mode;
     }
-    EXPECT_EQ(pushes, before);
-    for (const auto& [identifier, pushed] : {std::pair{"com.brisvane.SlideWandForMac", false},
-                                             {"com.brisvane.SteerlynxForMac", true},
-                                             {"com.brisvane.Other", false}}) {
-        const TestBundle flavour({{"CFBundleIdentifier", identifier}});
-        flavour.makeMain();
-        const int was = pushes;
+    const int before = pushes;
+    for (const char* flavour :
+         {"com.brisvane.SlideWandForMac", "com.brisvane.Other", "com.brisvane.SteerlynxForMac"}) {
+        const TestBundle other({{"CFBundleIdentifier", flavour}});
+        other.makeMain();
         run("|start");
-        EXPECT_EQ(pushes > was, pushed) << identifier;
     }
+    EXPECT_EQ(pushes, before + 1); // of the three flavours, only Steerlynx (and PodiumCast) push
 }
 
 TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
@@ -284,10 +271,8 @@ TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
     EXPECT_EQ(keys("num0 num1 num2 num3 num4 num5 num6 num7 num8 num9"),
               "KP0, KP1, KP2, KP3, KP4, KP5, KP6, KP7, KP8, KP9");
     // Names match exactly: no case folding, no trimming, no aliases.
-    EXPECT_EQ(
-        run("|key|numenter\n|key|NumEnter\n|key|Esc\n|key| esc\n|key|esc \n|key|num 1\n|key|num10\n|key|%%\n"
-            "|key|enter\n|key|num\n|key|\n|key"),
-        "");
+    EXPECT_EQ(keys("numenter NumEnter Esc num10 %% enter num"), "");
+    EXPECT_EQ(run("|key| esc\n|key|esc \n|key|\n|key"), "");
     EXPECT_EQ(
         ccmd("brightnessUp\nbrightnessDown\npreviousDesktop\nnextDesktop\nmissionControl\n"
              "applicationWindows\nlaunchPad\nsiri"),
@@ -301,21 +286,21 @@ TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
               "Super+r, Super+w, Super+t, Super+q, Super+Alt+Escape, Super+Alt+m, Super+Alt+h");
     // The whole of a press: a shortcut's comes from a private source at the HID tap, a key's and an
     // arrow's from the combined session at the annotated-session tap.
-    ccmd("siri");
-    EXPECT_EQ(describeEvents(poster->events()),
-              (std::vector<std::string>{"type=10 key=49 flags=0x800000 source=private tap=0",
-                                        "type=11 key=49 flags=0x100 source=private tap=0"}));
-    run("|key|%\n|cmd|{UP}");
+    run("|key|%\n|cmd|{UP}"); // from the cloud: the arrow goes to the main thread, this one
     EXPECT_EQ(describeEvents(poster->events()),
               (std::vector<std::string>{"type=10 key=23 flags=0x20000 source=combined tap=2",
                                         "type=11 key=23 source=combined tap=2",
                                         "type=10 key=126 flags=0xc source=combined tap=2",
                                         "type=11 key=126 source=combined tap=2"}));
+    ccmd("siri");
+    EXPECT_EQ(describeEvents(poster->events()),
+              (std::vector<std::string>{"type=10 key=49 flags=0x800000 source=private tap=0",
+                                        "type=11 key=49 flags=0x100 source=private tap=0"}));
 }
 
 TEST_F(CommandTest, ComputerControlStrings) {
-    const std::string compiled = ", log compiled the script", pactl = "pactl set-sink-volume @DEFAULT_SINK@ ";
-    const std::string refused = "log runAppleScript: refused to run a script outside the bundle";
+    const std::string compiled = ", compiled the script", pactl = "pactl set-sink-volume @DEFAULT_SINK@ ";
+    const std::string outside = "runAppleScript: refused to run a script outside the bundle";
     const std::pair<const char*, std::string> table[] = {
         {"sleep", "systemctl suspend" + compiled},
         {"reboot", "systemctl reboot" + compiled},
@@ -331,41 +316,32 @@ TEST_F(CommandTest, ComputerControlStrings) {
         // The state is the tool's one argument: no shell in between.
         {"setBlueToothState:,1\nsetBlueToothState:,0;reboot $(id) `id`",
          "Resources/blueutil -p 1, Resources/blueutil -p 0;reboot $(id) `id`"},
-        {"setBlueToothState:", "log setBlueToothState: no state given"},
+        {"setBlueToothState:", "setBlueToothState: no state given"},
         {"changeWifiState\nsearchClipboard\nrunAppleScriptWithPath:,wifi",
          "script wifi, script searchClipboard, script wifi"},
         // Only a plain name of a script the bundle holds runs; script text never runs from here.
         {"runAppleScriptWithPath:,../wifi\nrunAppleScriptWithPath:,/bin/sh\nrunAppleScriptWithPath:,..\n"
          "runAppleScriptWithPath:,.\nrunAppleScriptWithPath:,",
-         fmt::format("{0}, {0}, {0}, {0}, {0}", refused)},
-        {"runAppleScriptWithPath:", "log runAppleScriptWithPath: no script named"},
+         fmt::format("{0}, {0}, {0}, {0}, {0}", outside)},
+        {"runAppleScriptWithPath:", "runAppleScriptWithPath: no script named"},
         {"runAppleScriptWithPath:,nosuch",
-         "log Error init apple script: {\n    NSAppleScriptErrorMessage = \"no "
-         "script named nosuch\";\n    NSAppleScriptErrorNumber = -43;\n}"},
-        {"runAppleScript:,do shell script \"pmset sleepnow\"\nrunAppleScript:",
-         "log runAppleScript: refused, a computer-control string runs no script text, log runAppleScript: "
-         "refused, a computer-control string runs no script text"},
+         "Error init apple script: {\n    NSAppleScriptErrorMessage = \"no script "
+         "named nosuch\";\n    NSAppleScriptErrorNumber = -43;\n}"},
+        {"runAppleScript:,do shell script \"pmset sleepnow\"",
+         "runAppleScript: refused, a computer-control string runs no script text"},
         // Names that are no action do nothing, silently.
         {"VolumeUp\nvolumeUp:\n\n,\n volumeUp\nvolumeUp \nlock\nsetLock:,x\npostKey:Flags:,12,1048576\ninit\n"
          "dealloc\nsetBlueToothState\ntestParamWithP1:\nchangeWifiState:",
          ""},
         {"testParamWithP1:P2:,a\ntestParamWithP1:P2:,a,b,c\ntestParamWithP1:P2:\ntestParamWithP1:P2:,%2,%1",
-         "plain P1 = a, P2 = (null), plain P1 = a, P2 = b, plain P1 = (null), P2 = (null), plain P1 = %2, P2 "
-         "= %1"},
+         "P1 = a, P2 = (null), P1 = a, P2 = b, P1 = (null), P2 = (null), P1 = %2, P2 = %1"},
     };
     for (const auto& [strings, effect] : table)
         EXPECT_EQ(ccmd(QString::fromUtf8(strings)), effect) << strings;
-    EXPECT_EQ(observe([&] { manager.executeCommandString(std::nullopt); }), "log Invalid ccmd.");
+    EXPECT_EQ(observe([&] { manager.executeCommandString(std::nullopt); }), "Invalid ccmd.");
     EXPECT_EQ(ComputerControlManager::actionNames().size(), 37);
 
-    QFile::remove(bundle.resourcesPath() + QStringLiteral("/blueutil"));
-    ComputerControlManager withoutTool{
-        {commands, bundleScripts, poster, std::make_shared<platform::Bundle>(bundle.path())}};
-    EXPECT_EQ(observe([&] { withoutTool.executeCommandString(QStringLiteral("setBlueToothState:,1")); }),
-              "log setBlueToothState: the bundle holds no blueutil");
-}
-
-TEST_F(CommandTest, FailuresAreLoggedAsScriptErrors) {
+    // Failures are logged in the form of a script error.
     const auto error = [](const char* message, int number) {
         return fmt::format(
             "{{\n    NSAppleScriptErrorMessage = \"{}\";\n    NSAppleScriptErrorNumber = {};\n}}", message,
@@ -373,34 +349,31 @@ TEST_F(CommandTest, FailuresAreLoggedAsScriptErrors) {
     };
     commands->result = {true, 1, QString(), QStringLiteral("No default controller available\n")};
     EXPECT_EQ(ccmd("setBlueToothState:,on"),
-              "Resources/blueutil -p on, log " + error("No default controller available", 1));
+              "Resources/blueutil -p on, " + error("No default controller available", 1));
     commands->result = {true, 3, QString(), QString()};
-    EXPECT_EQ(ccmd("sleep"),
-              "systemctl suspend, log compiled the script, log " + error("systemctl failed", 3));
+    EXPECT_EQ(ccmd("sleep"), "systemctl suspend, compiled the script, " + error("systemctl failed", 3));
     commands->result = {false, -1, QString(), QString()};
     EXPECT_EQ(ccmd("reboot"),
-              "systemctl reboot, log compiled the script, log " + error("cannot start systemctl", -1));
+              "systemctl reboot, compiled the script, " + error("cannot start systemctl", -1));
     bundleScripts->fail(QStringLiteral("wifi"), -1728);
     platform::ScriptRunResult broken;
     broken.loadError = platform::ScriptError{-1, QStringLiteral("Exec format error")};
     bundleScripts->answer(QStringLiteral("searchClipboard"), broken);
-    EXPECT_EQ(
-        ccmd("changeWifiState\nsearchClipboard"),
-        "script wifi, script searchClipboard, log Error running apple script: " + error("failed", -1728) +
-            ", log Error init apple script: " + error("Exec format error", -1));
+    EXPECT_EQ(ccmd("changeWifiState\nsearchClipboard"),
+              "script wifi, script searchClipboard, Error running apple script: " + error("failed", -1728) +
+                  ", Error init apple script: " + error("Exec format error", -1));
+    QFile::remove(bundle.resourcesPath() + QStringLiteral("/blueutil"));
+    EXPECT_EQ(ccmd("setBlueToothState:,1"), "setBlueToothState: the bundle holds no blueutil");
 
-    // A script text's result is the command's output less one line feed; none when it fails or there
-    // is no equivalent (then nothing runs and nothing is logged).
+    // A script text's result is the command's output less one line feed; none when it fails or has no
+    // equivalent (then nothing runs and nothing is logged).
     const QString sleep = QStringLiteral(R"(do shell script "pmset sleepnow")");
     commands->result = {true, 0, QStringLiteral("done\n\n"), QString()};
     EXPECT_EQ(manager.cu().runAppleScript(sleep)->stringValue(), QStringLiteral("done\n"));
     commands->result = {true, 0, QString(), QString()};
     EXPECT_FALSE(manager.cu().runAppleScript(sleep)->stringValue());
-    commands->result = {true, 3, QString(), QString()};
-    EXPECT_FALSE(manager.cu().runAppleScript(sleep));
     EXPECT_EQ(observe([&] {
-                  EXPECT_FALSE(manager.cu().runAppleScript(QStringLiteral(R"(do shell script "rm -rf ~")")));
-                  EXPECT_FALSE(manager.cu().runAppleScript(QString()));
+                  EXPECT_FALSE(manager.cu().runAppleScript(QStringLiteral(R"(do shell script "rm")")));
               }),
               "");
 }
@@ -425,52 +398,56 @@ TEST_F(CommandTest, BundleScriptsRunOneAtATime) {
     EXPECT_EQ(most, 1);
 }
 
-TEST_F(CommandTest, KeyPressesStayWholeAcrossThreadsAndTheMainThreadPostsItsOwn) {
+TEST_F(CommandTest, KeyPressesStayWholeAcrossThreadsAndArrowsArePressedOnTheMainThread) {
     run("|connect|A,Phone A", kPhone);
-    // A wide gap between a key-down and its key-up lets the other thread's events in, unless locked.
-    std::atomic<int> offMainUp{0};
-    poster->onPost = [&](const platform::InputEvent& e) {
-        offMainUp += e.keyCode == 126 && !ThreadHelper::isMainThread();
+    std::atomic<int> arrowsOffMain{0}, finished{0};
+    poster->onPost = [&](const InputEvent& e) { // a wide gap between a key-down and its key-up
+        arrowsOffMain += e.keyCode == 126 && !ThreadHelper::isMainThread();
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     };
-    std::atomic<int> finished{0};
-    std::thread direct([&] {
-        for (int i = 0; i < 40; ++i)
-            PostKeyPress(125, 0);
-        ++finished;
-    });
-    std::thread other([&] {
-        for (int i = 0; i < 40; ++i)
-            executor.executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt); // waits for the main thread
-        ++finished;
-    });
-    ASSERT_TRUE(waitUntil([&] { return finished == 2; }, 5000)) << "the key presses did not end";
+    const auto repeat = [&](const std::function<void()>& press) {
+        return std::thread([&, press] {
+            for (int i = 0; i < 40; ++i)
+                press();
+            ++finished;
+        });
+    };
+    std::thread direct = repeat([] { PostKeyPress(125, 0); });
+    std::thread lan = repeat([&] { executor.executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt); });
+    const bool ended = waitUntil([&] { return finished == 2; }, 5000); // the arrows wait for this thread
     direct.join();
-    other.join();
+    lan.join();
     poster->onPost = nullptr;
+    ASSERT_TRUE(ended) << "the key presses did not end";
     const auto events = poster->events();
     ASSERT_EQ(events.size(), 160u);
-    for (size_t i = 0; i < events.size(); i += 2) {
-        EXPECT_EQ(events[i].type, platform::EventType::KeyDown) << i;
-        EXPECT_EQ(events[i + 1].type, platform::EventType::KeyUp) << i;
-        EXPECT_EQ(events[i].keyCode, events[i + 1].keyCode) << i;
-    }
-    EXPECT_EQ(offMainUp, 0);
+    for (size_t i = 0; i < events.size(); i += 2)
+        EXPECT_EQ(std::tuple(events[i].type, events[i + 1].type, events[i].keyCode),
+                  std::tuple(EventType::KeyDown, EventType::KeyUp, events[i + 1].keyCode))
+            << i;
+    EXPECT_EQ(arrowsOffMain, 0);
 }
 
 TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     run("|connect|A,Phone A", kPhone);
+    const auto types = [&] {
+        std::string out;
+        for (const auto& e : poster->events())
+            out += std::to_string(e.type);
+        return out;
+    };
+    poster->clear();
     poster->setCursor(QPointF(50, 50));
     executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
     EXPECT_TRUE(executor.isDragging());
     for (int i = 0; i < 3; ++i)
         executor.executeCommand(QStringLiteral("|move|(4,2)"), std::nullopt);
     EXPECT_EQ(executor.dragEndRemain(), 1.0);
-    EXPECT_EQ(describeEvents(poster->events()).back(), "type=6 button=0 at=(62,56) source=none tap=0");
-    EXPECT_EQ(types(), (std::vector<int>{1, 6, 6, 6}));
+    EXPECT_EQ(brief(poster->events().back()), "dragged b0 (62,56) n"); // no warp, no steps
+    EXPECT_EQ(types(), "1666");
     // The countdown runs on the main thread's event loop and releases the button when it reaches zero.
     ASSERT_TRUE(waitUntil([&] { return !executor.isDragging(); }, 5000)) << "the drag did not end";
-    EXPECT_EQ(types(), (std::vector<int>{1, 6, 6, 6, 2}));
+    EXPECT_EQ(types(), "16662");
     EXPECT_LE(executor.dragEndRemain(), 0.0);
     EXPECT_GT(executor.dragEndRemain(), -0.05); // the tenth tick, not the eleventh
 
@@ -478,20 +455,20 @@ TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     poster->clear();
     executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
     std::atomic<bool> moved{false};
-    std::thread other([&] { // from a LAN thread, which waits while the main thread starts the countdown
+    std::thread lan([&] { // a move from a LAN thread waits while the main thread starts the countdown
         executor.executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt);
         moved = true;
     });
     const bool handedOver = waitUntil([&] { return moved.load(); }, 5000);
-    other.join();
+    lan.join();
     ASSERT_TRUE(handedOver) << "the move from another thread did not return";
     executor.executeCommand(QStringLiteral("|mouseup"), std::nullopt);
     EXPECT_FALSE(executor.isDragging());
     ASSERT_TRUE(waitUntil([&] { return types().size() == 4; }, 5000)) << "the countdown did not release";
-    EXPECT_EQ(types(), (std::vector<int>{1, 6, 2, 2}));
+    EXPECT_EQ(types(), "1622");
 }
 
-TEST(SynthesisedInput, MoveStepsScrollsTextChunksAndPointsAsTheyAre) {
+TEST(SynthesisedInput, MoveStepsTextChunksWheelsAndPoints) {
     const struct {
         double dx, dy;
         int count;
@@ -499,70 +476,59 @@ TEST(SynthesisedInput, MoveStepsScrollsTextChunksAndPointsAsTheyAre) {
     } moves[] = {
         {4, -7, 1, 4, -7},
         {10, 10, 1, 10, 10},
-        {10.5, 0, 1, 10.5f, 0},
-        {0, -10.5, 1, 0, -10.5f},
+        {0, -30, 3, 0, -10},
         {25, 5, 2, 12.5f, 2.5f},
         {-35, 12, 3, float(-35.0 / 3), 4},
-        {0, -30, 3, 0, -10},
         // The larger delta is rounded to single precision before dividing: 29.9999999999 is 30.0f.
         {29.9999999999, 1, 3, float(29.9999999999 / 3), float(1.0 / 3)},
         {9999, 0, 999, float(9999.0 / 999), 0},
-        // At most kMaxMoveSteps steps: larger moves take larger steps.
-        {10000, 0, 1000, 10, 0},
-        {-25000, 12, 1000, -25, 0.012f},
-        {1e30, -1e30, 1000, 1e27f, -1e27f},
+        {-25000, 12, 1000, -25, 0.012f}, // at most kMaxMoveSteps steps: larger moves take larger steps
         {std::nan(""), 1, 0, 0, 0},
         {1, HUGE_VAL, 0, 0, 0},
     };
     for (const auto& m : moves) {
         const MoveSteps steps = SeparateMove(m.dx, m.dy);
-        EXPECT_EQ(std::tuple(steps.count, steps.dx, steps.dy), std::tuple(m.count, m.stepX, m.stepY))
-            << m.dx << ", " << m.dy;
+        EXPECT_EQ(std::tuple(steps.count, steps.dx, steps.dy), std::tuple(m.count, m.stepX, m.stepY)) << m.dx;
     }
 
     const auto poster = std::make_shared<RecordingEventPoster>();
     platform::Platform::setEventPoster(poster);
-    // Ten UTF-16 units a chunk, a surrogate pair never split, at most eleven chunks.
-    const std::pair<QString, QString> texts[] = {
-        {QStringLiteral("abcdefghijklmnopqrstuvwxy"), QStringLiteral("abcdefghij|klmnopqrst|uvwxy")},
-        {QStringLiteral("0123456789"), QStringLiteral("0123456789")},
-        {QStringLiteral("héllo wörld ñ €"), QStringLiteral("héllo wörl|d ñ €")},
-        {QStringLiteral("123456789😀abc"), QStringLiteral("123456789|😀abc")},
-        {QStringLiteral("12345678😀abc"), QStringLiteral("12345678😀|abc")},
-        {QString(120, u'x'), QStringList(11, QString(10, u'x')).join(u'|')},
-        {QString(), QString()},
-    };
-    for (const auto& [text, chunks] : texts) {
+    const auto typed = [&](const std::optional<QString>& text) {
         poster->clear();
         TypeText(text);
-        QStringList typed;
+        QStringList chunks;
         for (const auto& e : poster->events())
-            typed.append(e.unicodeString->startsWith(QChar(0xfeff)) ? e.unicodeString->mid(1) : "no mark");
-        EXPECT_EQ(typed.join(u'|'), chunks);
-    }
-    poster->clear();
-    TypeText(std::nullopt);
+            chunks.append(QString::fromStdString(brief(e)));
+        return chunks.join(u'|');
+    };
+    // Ten UTF-16 units a chunk, a surrogate pair never split, at most eleven chunks.
+    EXPECT_EQ(typed(QStringLiteral("abcdefghijklmnopqrstuvwxy")),
+              "text ^abcdefghij n ses|text ^klmnopqrst n ses|text ^uvwxy n ses");
+    EXPECT_EQ(typed(QStringLiteral("0123456789")), "text ^0123456789 n ses");
+    EXPECT_EQ(typed(QStringLiteral("héllo wörld ñ €")), "text ^héllo wörl n ses|text ^d ñ € n ses");
+    EXPECT_EQ(typed(QStringLiteral("123456789😀abc")), "text ^123456789 n ses|text ^😀abc n ses");
+    EXPECT_EQ(typed(QStringLiteral("12345678😀abc")), "text ^12345678😀 n ses|text ^abc n ses");
+    EXPECT_EQ(typed(QString(120, u'x')), QStringList(11, "text ^xxxxxxxxxx n ses").join(u'|'));
+    EXPECT_EQ(typed(QString()) + typed(std::nullopt), "");
+
     // Wheels saturate at the 32-bit range; a vertical product is truncated toward zero.
+    poster->clear();
     constexpr auto max = std::numeric_limits<std::int32_t>::max(),
                    min = std::numeric_limits<std::int32_t>::min();
     PostHorizontalScroll(max);
     PostHorizontalScroll(min);
     for (const float y : {0.5f, -0.5f, float(max), -1e30f, std::nanf("")})
         PostVerticalScroll(y);
-    std::vector<std::pair<int, int>> wheels;
-    for (const auto& e : poster->events())
-        wheels.emplace_back(e.wheel1, e.wheel2);
-    EXPECT_EQ(wheels, (std::vector<std::pair<int, int>>{
-                          {0, max}, {0, min}, {1, 0}, {-1, 0}, {max, 0}, {min, 0}, {0, 0}}));
-    poster->clear();
     poster->setCursor({200, 150});
     PostLeftMouseDownAt({10, 20});
     PostLeftMouseUpAt({30.5, 40});
-    PostMouseDrag(55.5f, -3.0f); // beside the cursor, without a warp
-    EXPECT_EQ(poster->entries().size(), 3u);
-    EXPECT_EQ(describeEvents(poster->events()),
-              (std::vector<std::string>{"type=1 button=0 at=(10,20) source=none tap=0",
-                                        "type=2 button=0 at=(30.5,40) source=none tap=0",
-                                        "type=6 button=0 at=(86,37) source=none tap=0"}));
+    std::vector<std::string> events;
+    for (const auto& e : poster->events())
+        events.push_back(brief(e));
+    EXPECT_EQ(
+        fmt::format("{}", fmt::join(events, ", ")),
+        fmt::format("wheel 0,{0} n, wheel 0,{1} n, wheel 1,0 n, wheel -1,0 n, wheel {0},0 n, wheel {1},0 n, "
+                    "wheel 0,0 n, down b0 (10,20) n, up b0 (30.5,40) n",
+                    max, min));
     platform::Platform::setEventPoster(nullptr);
 }
