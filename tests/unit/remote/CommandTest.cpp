@@ -6,6 +6,7 @@
 #include "remote/SWDMacNetworkManager.h"
 #include "remote/SynthesisedInput.h"
 
+#include "core/NotificationCenter.h"
 #include "core/ThreadHelper.h"
 #include "core/UserDefaults.h"
 #include "platform/Bundle.h"
@@ -96,6 +97,7 @@ protected:
         platform::Platform::setCommandRunner(commands);
     }
     ~CommandTest() override {
+        NotificationCenter::defaultCenter().removeObserver(statusToken);
         platform::Platform::setEventPoster(nullptr);
         platform::Platform::setCommandRunner(nullptr);
     }
@@ -107,6 +109,7 @@ protected:
         poster->setCursor({200, 150});
         transport->clearSent();
         bundleScripts->clearRuns();
+        statuses.clear();
         const size_t callsBefore = commands->calls().size(), logBefore = log.entries().size();
         ::testing::internal::CaptureStderr();
         work();
@@ -129,6 +132,8 @@ protected:
                                .replace(bundle.resourcesPath(), QStringLiteral("Resources"))
                                .section(u'\n', 0, 0)
                                .toStdString());
+        for (const QString& name : statuses)
+            seen.push_back("status " + name.toStdString());
         for (const QString& name : bundleScripts->runs())
             seen.push_back("script " + name.toStdString());
         const auto logged = log.entries();
@@ -173,6 +178,9 @@ protected:
     ComputerControlManager manager{
         {commands, bundleScripts, poster, std::make_shared<const platform::Bundle>(bundle.path())}};
     NotificationRecorder lanStatus{{"kLanConnectionStatusChanged"}};
+    std::vector<QString> statuses; // the device names of the connection-status posts
+    const NotificationCenter::Token statusToken = NotificationCenter::defaultCenter().addObserver(
+        "kUpdateConnectionStatus", [this](const QVariant& v) { statuses.push_back(v.toString()); });
     LogRecorder log{LogLevel::Info};
 };
 
@@ -197,7 +205,7 @@ TEST_F(CommandTest, EachCommandInTurn) {
         {"1|connect|onlyone", kPhone, "", true}, // every connect pushes
         {"2|connect|", kPhone, "", true},
         {"3|CONNECT|A,Anna,extra", kPhone,
-         "Confirm to 192.168.1.20:51301 from 3, Send confirm to 192.168.1.20:51301", true},
+         "Confirm to 192.168.1.20:51301 from 3, status Anna, Send confirm to 192.168.1.20:51301", true},
         {"4|disconnect|A", nullptr, "", false}, // one item: still paired
         {"id9|start", nullptr, "", false},
         {"7|click", nullptr,
@@ -231,7 +239,7 @@ TEST_F(CommandTest, EachCommandInTurn) {
         {"|text|héllo\n|text", nullptr, "text ^héllo n ses", false},
         {"|ccmd|brightnessUp", nullptr, "Fn+F15", false},
         {"|qcmd|anything\n|bogus", nullptr, "", false},
-        {"5|disconnect|A,\n|click", nullptr, "", false},
+        {"5|disconnect|A,\n|click", nullptr, "status ", false},
     };
     executor.executeCommand(std::nullopt, std::nullopt);
     for (const auto& step : steps) {
@@ -378,6 +386,16 @@ TEST_F(CommandTest, ComputerControlStrings) {
               "");
 }
 
+TEST_F(CommandTest, OneIdFromManyThreadsRunsOnce) {
+    run("|connect|A,Phone A", kPhone);
+    const int before = pushes;
+    std::vector<std::jthread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] { executor.executeCommand(QStringLiteral("77|start"), std::nullopt); });
+    threads.clear(); // joins them
+    EXPECT_EQ(pushes, before + 1);
+}
+
 TEST_F(CommandTest, BundleScriptsRunOneAtATime) {
     std::atomic<int> running{0}, most{0};
     bundleScripts->onRun = [&](const QString&) {
@@ -445,6 +463,7 @@ TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     EXPECT_EQ(executor.dragEndRemain(), 1.0);
     EXPECT_EQ(brief(poster->events().back()), "dragged b0 (62,56) n"); // no warp, no steps
     EXPECT_EQ(types(), "1666");
+    EXPECT_EQ(poster->entries().size(), 4u); // no warps
     // The countdown runs on the main thread's event loop and releases the button when it reaches zero.
     ASSERT_TRUE(waitUntil([&] { return !executor.isDragging(); }, 5000)) << "the drag did not end";
     EXPECT_EQ(types(), "16662");
@@ -519,7 +538,14 @@ TEST(SynthesisedInput, MoveStepsTextChunksWheelsAndPoints) {
     PostHorizontalScroll(min);
     for (const float y : {0.5f, -0.5f, float(max), -1e30f, std::nanf("")})
         PostVerticalScroll(y);
-    poster->setCursor({200, 150});
+    // Each step of a move starts from the cursor as it is then, moved by hand or not.
+    poster->setCursor({100, 100});
+    poster->onPost = [&, nudged = false](const InputEvent&) mutable {
+        if (!std::exchange(nudged, true))
+            poster->setCursor(poster->cursorLocation() + QPointF(0, 40));
+    };
+    PostMouseMoveInSteps(25, 5);
+    poster->onPost = nullptr;
     PostLeftMouseDownAt({10, 20});
     PostLeftMouseUpAt({30.5, 40});
     std::vector<std::string> events;
@@ -528,7 +554,8 @@ TEST(SynthesisedInput, MoveStepsTextChunksWheelsAndPoints) {
     EXPECT_EQ(
         fmt::format("{}", fmt::join(events, ", ")),
         fmt::format("wheel 0,{0} n, wheel 0,{1} n, wheel 1,0 n, wheel -1,0 n, wheel {0},0 n, wheel {1},0 n, "
-                    "wheel 0,0 n, down b0 (10,20) n, up b0 (30.5,40) n",
+                    "wheel 0,0 n, moved b1 (112.5,102.5) c, moved b1 (125,145) c, down b0 (10,20) n, up b0 "
+                    "(30.5,40) n",
                     max, min));
     platform::Platform::setEventPoster(nullptr);
 }
