@@ -12,7 +12,6 @@ struct FakeCloud::Impl {
     mutable std::mutex mutex;
     std::condition_variable commandQueued;
     Mode mode = Mode::Up;
-    QByteArray heartbeatBody = "\"heartBeat|OK\"";
     int pollHoldMs = 2000;
     std::deque<QByteArray> commands;
     std::vector<Request> requests;
@@ -44,9 +43,6 @@ struct FakeCloud::Impl {
             response.status = 500;
             response.set_content("server error", "text/plain");
             return true;
-        case Mode::Garbage:
-            response.set_content(std::string("\xff\x00<html>nonsense", 16), "text/html");
-            return true;
         case Mode::Slow:
             std::this_thread::sleep_for(std::chrono::seconds(2));
             return false;
@@ -64,8 +60,7 @@ struct FakeCloud::Impl {
             record(r);
             if (failed(response))
                 return;
-            std::lock_guard lock(mutex);
-            response.set_content(heartbeatBody.toStdString(), "application/json");
+            response.set_content("\"heartBeat|OK\"", "application/json");
         });
         s->Get("/api/Command", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
@@ -148,11 +143,6 @@ void FakeCloud::setMode(Mode mode) {
         impl_->halt();
     else if (mode != Mode::Down && before == Mode::Down)
         impl_->serve();
-}
-
-void FakeCloud::setHeartbeatBody(const QByteArray& body) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->heartbeatBody = body;
 }
 
 void FakeCloud::setPollHold(int milliseconds) {

@@ -7,10 +7,10 @@
 #include <vector>
 
 // The cloud service, on loopback, for tests: answers heartbeats, hands queued command strings to
-// long-polls, records uploads, and can be down, slow, failing or talking nonsense.
+// long-polls, records uploads, and can be down, slow or failing.
 class FakeCloud {
 public:
-    enum class Mode { Up, Down, Status500, Garbage, Slow };
+    enum class Mode { Up, Down, Status500, Slow };
 
     struct Request {
         QString method;
@@ -30,8 +30,6 @@ public:
     QString root() const;
 
     void setMode(Mode mode);
-    // The body of a heartbeat answer while up.
-    void setHeartbeatBody(const QByteArray& body);
     // How long a poll waits for a command before answering with an empty body.
     void setPollHold(int milliseconds);
     void queueCommand(const QByteArray& body);

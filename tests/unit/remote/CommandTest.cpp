@@ -1,34 +1,15 @@
 // The phone's command strings end to end on the recording poster, command runner, script runner and
 // transport: what each command does, the seen-id table and the pairing gate, the computer-control
 // strings, the synthesised input's arithmetic, and the threads that meet in key presses and drags.
-#include "remote/ComputerControlManager.h"
-#include "remote/SWDMacCommandManager.h"
-#include "remote/SWDMacNetworkManager.h"
+#include "RemoteFixture.h"
+
 #include "remote/SynthesisedInput.h"
 
-#include "core/NotificationCenter.h"
 #include "core/ThreadHelper.h"
-#include "core/UserDefaults.h"
-#include "platform/Bundle.h"
-#include "platform/X11EventPoster.h"
-#include "presentation/PowerPointHelper.h"
 
-#include "FakeDatagramTransport.h"
-#include "Fakes.h"
-#include "LogRecorder.h"
 #include "NotificationRecorder.h"
-#include "RecordingEventPoster.h"
-#include "TestBundle.h"
-#include "Wait.h"
-
-#include <QFile>
-
-#include <fmt/format.h>
-#include <fmt/ranges.h>
-#include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 #include <thread>
 
 namespace {
@@ -38,155 +19,12 @@ namespace EventType = platform::EventType;
 
 const char* const kPhone = "192.168.1.20";
 
-// A key-down as the X poster presses it: the modifiers of its flags (other flags in hexadecimal), then
-// the key of its virtual key code.
-std::string keyName(const InputEvent& e) {
-    std::string name;
-    std::uint64_t flags = e.flags.value_or(0);
-    for (const auto& [bit, modifier] : {std::pair{0x800000ull, "Fn+"},
-                                        {0x100000ull, "Super+"},
-                                        {0x80000ull, "Alt+"},
-                                        {0x40000ull, "Control+"},
-                                        {0x20000ull, "Shift+"}})
-        if (flags & bit) {
-            name += modifier;
-            flags &= ~bit;
-        }
-    name += flags ? fmt::format("{:#x}+", flags) : "";
-    const std::uint32_t sym = platform::X11EventPoster::keysymOfVirtualKey(e.keyCode).value_or(0);
-    static const std::map<std::uint32_t, std::string> named = {
-        {0x20, "space"},    {0xff08, "BackSpace"}, {0xff0d, "Return"},     {0xff09, "Tab"},
-        {0xff1b, "Escape"}, {0xff51, "Left"},      {0xff52, "Up"},         {0xff53, "Right"},
-        {0xff54, "Down"},   {0xff8d, "KP_Enter"},  {0x1008ff4a, "LaunchA"}};
-    if (named.contains(sym))
-        return name + named.at(sym);
-    if (sym >= 0xffaa && sym <= 0xffbd)
-        return name + "KP" + char(sym - 0xff80);
-    if (sym >= 0xffbe && sym <= 0xffe0)
-        return name + "F" + std::to_string(sym - 0xffbe + 1);
-    return name + (sym > 0x20 && sym < 0x7f ? std::string(1, char(sym)) : fmt::format("{:#x}", sym));
-}
-
-// One event, tersely: "down b0 (200,150) x2 n" (type, button, place, click state, source: n none,
-// c combined, p private; " ses" at the annotated-session tap), "wheel 3,0 n", "text ^héllo n ses" (^
-// for the mark U+FEFF).
-std::string brief(const InputEvent& e) {
-    static const std::map<int, std::string> names = {{1, "down"}, {2, "up"},     {3, "rdown"},
-                                                     {4, "rup"},  {5, "moved"},  {6, "dragged"},
-                                                     {10, "key"}, {11, "keyup"}, {22, "wheel"}};
-    std::string s = names.at(e.type);
-    if (e.location)
-        s += fmt::format(" b{} ({},{})", e.button, e.location->x(), e.location->y());
-    if (e.clickState)
-        s += fmt::format(" x{}", *e.clickState);
-    if (e.type == EventType::ScrollWheel)
-        s += fmt::format(" {},{}", e.wheel1, e.wheel2);
-    if (e.unicodeString)
-        s = "text " + QString(*e.unicodeString).replace(QChar(0xfeff), u'^').toStdString();
-    return s + " " + "ncp"[int(e.source)] + (e.tap == platform::EventTap::AnnotatedSession ? " ses" : "");
-}
-
-class CommandTest : public ::testing::Test {
-protected:
-    CommandTest() {
-        QFile::remove(UserDefaults::filePath());
-        for (const char* tool : {"blueutil", "wifi.scpt", "searchClipboard.scpt"})
-            bundle.addResource(QString::fromUtf8(tool), "#!/bin/sh\n", true);
-        commands->result = {true, 0, QString(), QString()};
-        platform::Platform::setEventPoster(poster);
-        platform::Platform::setCommandRunner(commands);
-    }
-    ~CommandTest() override {
-        NotificationCenter::defaultCenter().removeObserver(statusToken);
-        platform::Platform::setEventPoster(nullptr);
-        platform::Platform::setCommandRunner(nullptr);
-    }
-
-    // What the work did, in the order of its kinds: events (a key press as the key it presses), datagrams,
-    // commands run, bundle scripts run, log lines.
-    std::string observe(const std::function<void()>& work) {
-        poster->clear();
-        poster->setCursor({200, 150});
-        transport->clearSent();
-        bundleScripts->clearRuns();
-        statuses.clear();
-        const size_t callsBefore = commands->calls().size(), logBefore = log.entries().size();
-        ::testing::internal::CaptureStderr();
-        work();
-        const QString plain = QString::fromStdString(::testing::internal::GetCapturedStderr());
-        std::vector<std::string> seen;
-        for (const auto& [warp, point, e] : poster->entries()) {
-            if (warp)
-                seen.push_back(fmt::format("warp ({},{})", point.x(), point.y()));
-            else if (e.type == EventType::KeyDown && !e.unicodeString)
-                seen.push_back(keyName(e));
-            else if (e.type != EventType::KeyUp) // a key-up ends the press of its key-down
-                seen.push_back(brief(e));
-        }
-        for (const auto& s : transport->sent())
-            seen.push_back(fmt::format("{} to {}:{} from {}", s.data.toStdString(), s.host.toStdString(),
-                                       s.port, int(s.socket)));
-        const auto calls = commands->calls();
-        for (size_t i = callsBefore; i < calls.size(); ++i)
-            seen.push_back(QString(calls[i].program + u' ' + calls[i].arguments.join(u' '))
-                               .replace(bundle.resourcesPath(), QStringLiteral("Resources"))
-                               .section(u'\n', 0, 0)
-                               .toStdString());
-        for (const QString& name : statuses)
-            seen.push_back("status " + name.toStdString());
-        for (const QString& name : bundleScripts->runs())
-            seen.push_back("script " + name.toStdString());
-        const auto logged = log.entries();
-        for (size_t i = logBefore; i < logged.size(); ++i)
-            seen.push_back(logged[i].message);
-        for (const QString& line : plain.split(u'\n', Qt::SkipEmptyParts))
-            seen.push_back(line.section(QStringLiteral("] "), 1).toStdString());
-        return fmt::format("{}", fmt::join(seen, ", "));
-    }
-    // Command strings, one a line, from the host (the cloud when none).
-    std::string run(const QString& lines, const char* from = nullptr) {
-        return observe([&] {
-            for (const QString& line : lines.split(u'\n'))
-                executor.executeCommand(line, from ? std::optional<QString>(from) : std::nullopt);
-        });
-    }
-    std::string ccmd(const QString& lines) {
-        return observe([&] {
-            for (const QString& line : lines.split(u'\n'))
-                manager.executeCommandString(line);
-        });
-    }
-
-    TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
-                       {"DataPort", 51302},
-                       {"ConnectPort", 51301}}};
-    const bool bundleIsMain = (bundle.makeMain(), true); // before the network reads its ports
-    // One poster for the process: the shared computer-control manager keeps the one it first saw.
-    inline static const auto poster = std::make_shared<RecordingEventPoster>();
-    std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
-    std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>(); // the presentation's
-    std::shared_ptr<FakeScriptRunner> bundleScripts = std::make_shared<FakeScriptRunner>();
-    std::shared_ptr<FakeDatagramTransport> transport = std::make_shared<FakeDatagramTransport>();
-    SWDMacNetworkManager network{{transport, {}, {}}};
-    std::shared_ptr<PowerPointHelper> presentation =
-        PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
-    int pushes = 0;
-    SWDMacCommandManager executor{{&network, [this]() -> PowerPointHelper& { return *presentation; },
-                                   [this] {
-                                       ++pushes;
-                                   }}};
-    ComputerControlManager manager{
-        {commands, bundleScripts, poster, std::make_shared<const platform::Bundle>(bundle.path())}};
-    NotificationRecorder lanStatus{{"kLanConnectionStatusChanged"}};
-    std::vector<QString> statuses; // the device names of the connection-status posts
-    const NotificationCenter::Token statusToken = NotificationCenter::defaultCenter().addObserver(
-        "kUpdateConnectionStatus", [this](const QVariant& v) { statuses.push_back(v.toString()); });
-    LogRecorder log{LogLevel::Info};
-};
+class CommandTest : public RemoteTest {};
 
 } // namespace
 
 TEST_F(CommandTest, EachCommandInTurn) {
+    const NotificationRecorder lan{{"kLanConnectionStatusChanged"}};
     const std::string noSlides = "Error: Fail to start playing slide!";
     const auto clicks = [](int n) {
         std::vector<std::string> events(n,
@@ -241,16 +79,16 @@ TEST_F(CommandTest, EachCommandInTurn) {
         {"|qcmd|anything\n|bogus", nullptr, "", false},
         {"5|disconnect|A,\n|click", nullptr, "status ", false},
     };
-    executor.executeCommand(std::nullopt, std::nullopt);
+    executor->executeCommand(std::nullopt, std::nullopt);
     for (const auto& step : steps) {
         const int before = pushes;
         EXPECT_EQ(run(QString::fromUtf8(step.command), step.from), step.effect) << step.command;
         EXPECT_EQ(pushes > before, step.pushed) << step.command;
     }
-    EXPECT_EQ(lanStatus.values("kLanConnectionStatusChanged"), std::vector{1});
-    EXPECT_TRUE(executor.hasSeenCommandId("id9") && executor.hasSeenCommandId("0"));
-    EXPECT_FALSE(executor.hasSeenCommandId("ID9") || executor.hasSeenCommandId(""));
-    EXPECT_EQ(executor.seenCommandIdCount(), 9u);
+    EXPECT_EQ(lan.values("kLanConnectionStatusChanged"), std::vector{1});
+    EXPECT_TRUE(executor->hasSeenCommandId("id9") && executor->hasSeenCommandId("0"));
+    EXPECT_FALSE(executor->hasSeenCommandId("ID9") || executor->hasSeenCommandId(""));
+    EXPECT_EQ(executor->seenCommandIdCount(), 9u);
 
     run("|connect|A,Phone A", kPhone);
     for (const auto& [mode, allowed] :
@@ -391,7 +229,7 @@ TEST_F(CommandTest, OneIdFromManyThreadsRunsOnce) {
     const int before = pushes;
     std::vector<std::jthread> threads;
     for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&] { executor.executeCommand(QStringLiteral("77|start"), std::nullopt); });
+        threads.emplace_back([&] { executor->executeCommand(QStringLiteral("77|start"), std::nullopt); });
     threads.clear(); // joins them
     EXPECT_EQ(pushes, before + 1);
 }
@@ -431,7 +269,7 @@ TEST_F(CommandTest, KeyPressesStayWholeAcrossThreadsAndArrowsArePressedOnTheMain
         });
     };
     std::thread direct = repeat([] { PostKeyPress(125, 0); });
-    std::thread lan = repeat([&] { executor.executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt); });
+    std::thread lan = repeat([&] { executor->executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt); });
     const bool ended = waitUntil([&] { return finished == 2; }, 5000); // the arrows wait for this thread
     direct.join();
     lan.join();
@@ -456,33 +294,33 @@ TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     };
     poster->clear();
     poster->setCursor(QPointF(50, 50));
-    executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
-    EXPECT_TRUE(executor.isDragging());
+    executor->executeCommand(QStringLiteral("|mousedown"), std::nullopt);
+    EXPECT_TRUE(executor->isDragging());
     for (int i = 0; i < 3; ++i)
-        executor.executeCommand(QStringLiteral("|move|(4,2)"), std::nullopt);
-    EXPECT_EQ(executor.dragEndRemain(), 1.0);
+        executor->executeCommand(QStringLiteral("|move|(4,2)"), std::nullopt);
+    EXPECT_EQ(executor->dragEndRemain(), 1.0);
     EXPECT_EQ(brief(poster->events().back()), "dragged b0 (62,56) n"); // no warp, no steps
     EXPECT_EQ(types(), "1666");
     EXPECT_EQ(poster->entries().size(), 4u); // no warps
     // The countdown runs on the main thread's event loop and releases the button when it reaches zero.
-    ASSERT_TRUE(waitUntil([&] { return !executor.isDragging(); }, 5000)) << "the drag did not end";
+    ASSERT_TRUE(waitUntil([&] { return !executor->isDragging(); }, 5000)) << "the drag did not end";
     EXPECT_EQ(types(), "16662");
-    EXPECT_LE(executor.dragEndRemain(), 0.0);
-    EXPECT_GT(executor.dragEndRemain(), -0.05); // the tenth tick, not the eleventh
+    EXPECT_LE(executor->dragEndRemain(), 0.0);
+    EXPECT_GT(executor->dragEndRemain(), -0.05); // the tenth tick, not the eleventh
 
     // "mouseup" releases at once but leaves a running countdown: it releases once more at its end.
     poster->clear();
-    executor.executeCommand(QStringLiteral("|mousedown"), std::nullopt);
+    executor->executeCommand(QStringLiteral("|mousedown"), std::nullopt);
     std::atomic<bool> moved{false};
     std::thread lan([&] { // a move from a LAN thread waits while the main thread starts the countdown
-        executor.executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt);
+        executor->executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt);
         moved = true;
     });
     const bool handedOver = waitUntil([&] { return moved.load(); }, 5000);
     lan.join();
     ASSERT_TRUE(handedOver) << "the move from another thread did not return";
-    executor.executeCommand(QStringLiteral("|mouseup"), std::nullopt);
-    EXPECT_FALSE(executor.isDragging());
+    executor->executeCommand(QStringLiteral("|mouseup"), std::nullopt);
+    EXPECT_FALSE(executor->isDragging());
     ASSERT_TRUE(waitUntil([&] { return types().size() == 4; }, 5000)) << "the countdown did not release";
     EXPECT_EQ(types(), "1622");
 }
