@@ -227,10 +227,7 @@ TEST_F(CommandTest, ComputerControlStrings) {
 TEST_F(CommandTest, OneIdFromManyThreadsRunsOnce) {
     run("|connect|A,Phone A", kPhone);
     const int before = pushes;
-    std::vector<std::jthread> threads;
-    for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&] { executor->executeCommand(QStringLiteral("77|start"), std::nullopt); });
-    threads.clear(); // joins them
+    onThreads(8, [&](int) { executor->executeCommand(QStringLiteral("77|start"), std::nullopt); });
     EXPECT_EQ(pushes, before + 1);
 }
 
@@ -243,38 +240,27 @@ TEST_F(CommandTest, BundleScriptsRunOneAtATime) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         --running;
     };
-    const auto toggle = [&] {
+    onThreads(2, [&](int) {
         for (int i = 0; i < 10; ++i)
             manager.executeCommandString(QStringLiteral("changeWifiState"));
-    };
-    std::thread a(toggle), b(toggle);
-    a.join();
-    b.join();
+    });
     EXPECT_EQ(bundleScripts->runs().size(), 20);
     EXPECT_EQ(most, 1);
 }
 
 TEST_F(CommandTest, KeyPressesStayWholeAcrossThreadsAndArrowsArePressedOnTheMainThread) {
     run("|connect|A,Phone A", kPhone);
-    std::atomic<int> arrowsOffMain{0}, finished{0};
+    std::atomic<int> arrowsOffMain{0};
     poster->onPost = [&](const InputEvent& e) { // a wide gap between a key-down and its key-up
         arrowsOffMain += e.keyCode == 126 && !ThreadHelper::isMainThread();
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     };
-    const auto repeat = [&](const std::function<void()>& press) {
-        return std::thread([&, press] {
-            for (int i = 0; i < 40; ++i)
-                press();
-            ++finished;
-        });
-    };
-    std::thread direct = repeat([] { PostKeyPress(125, 0); });
-    std::thread lan = repeat([&] { executor->executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt); });
-    const bool ended = waitUntil([&] { return finished == 2; }, 5000); // the arrows wait for this thread
-    direct.join();
-    lan.join();
+    onThreads(2, [&](int thread) { // the arrows wait for the main thread
+        for (int i = 0; i < 40; ++i)
+            thread ? PostKeyPress(125, 0)
+                   : executor->executeCommand(QStringLiteral("|cmd|{up}"), std::nullopt);
+    });
     poster->onPost = nullptr;
-    ASSERT_TRUE(ended) << "the key presses did not end";
     const auto events = poster->events();
     ASSERT_EQ(events.size(), 160u);
     for (size_t i = 0; i < events.size(); i += 2)
@@ -311,14 +297,8 @@ TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     // "mouseup" releases at once but leaves a running countdown: it releases once more at its end.
     poster->clear();
     executor->executeCommand(QStringLiteral("|mousedown"), std::nullopt);
-    std::atomic<bool> moved{false};
-    std::thread lan([&] { // a move from a LAN thread waits while the main thread starts the countdown
-        executor->executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt);
-        moved = true;
-    });
-    const bool handedOver = waitUntil([&] { return moved.load(); }, 5000);
-    lan.join();
-    ASSERT_TRUE(handedOver) << "the move from another thread did not return";
+    // A move from a LAN thread waits while the main thread starts the countdown.
+    onThreads(1, [&](int) { executor->executeCommand(QStringLiteral("|move|(1,1)"), std::nullopt); });
     executor->executeCommand(QStringLiteral("|mouseup"), std::nullopt);
     EXPECT_FALSE(executor->isDragging());
     ASSERT_TRUE(waitUntil([&] { return types().size() == 4; }, 5000)) << "the countdown did not release";

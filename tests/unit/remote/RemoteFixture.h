@@ -28,7 +28,30 @@
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <thread>
+
+// Runs the work on `count` threads of its own (each given its number) while the main thread runs its event
+// loop, for a few seconds at most. A thread that hangs cannot be joined: then the process ends, saying so.
+inline void onThreads(int count, const std::function<void(int)>& work) {
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            work(i);
+            ++finished;
+        });
+    if (!waitUntil([&] { return finished == count; }, 5000)) {
+        std::fprintf(stderr, "%s: a thread did not end\n",
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::abort();
+    }
+    for (auto& t : threads)
+        t.join();
+}
 
 inline platform::InterfaceAddress v4(const char* name, const char* address) {
     return {name, true, platform::InterfaceAddress::Family::IPv4, QString(address)};
@@ -125,7 +148,7 @@ protected:
             NotificationCenter::defaultCenter().removeObserver(token);
         executor.reset();
         network.reset();
-        EXPECT_TRUE(releaseAndWait(presentation));
+        EXPECT_TRUE(releaseAndWait(presentation)) << "the presentation bridge was not released";
         platform::Platform::setHostFacts(nullptr);
         platform::Platform::setAlerts(nullptr);
         platform::Platform::setEventPoster(nullptr);
