@@ -103,7 +103,7 @@ TEST_F(CommandTest, EachCommandInTurn) {
         other.makeMain();
         run("|start");
     }
-    EXPECT_EQ(pushes, before + 1); // of the three flavours, only Steerlynx (and PodiumCast) push
+    EXPECT_EQ(pushes, before + 1); // besides PodiumCast, only Steerlynx pushes
 }
 
 TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
@@ -147,6 +147,12 @@ TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
 TEST_F(CommandTest, ComputerControlStrings) {
     const std::string compiled = ", compiled the script", pactl = "pactl set-sink-volume @DEFAULT_SINK@ ";
     const std::string outside = "runAppleScript: refused to run a script outside the bundle";
+    // A failure is logged in the form of a script error.
+    const auto error = [](const char* message, int number) {
+        return fmt::format(
+            "{{\n    NSAppleScriptErrorMessage = \"{}\";\n    NSAppleScriptErrorNumber = {};\n}}", message,
+            number);
+    };
     const std::pair<const char*, std::string> table[] = {
         {"sleep", "systemctl suspend" + compiled},
         {"reboot", "systemctl reboot" + compiled},
@@ -171,8 +177,7 @@ TEST_F(CommandTest, ComputerControlStrings) {
          fmt::format("{0}, {0}, {0}, {0}, {0}", outside)},
         {"runAppleScriptWithPath:", "runAppleScriptWithPath: no script named"},
         {"runAppleScriptWithPath:,nosuch",
-         "Error init apple script: {\n    NSAppleScriptErrorMessage = \"no script "
-         "named nosuch\";\n    NSAppleScriptErrorNumber = -43;\n}"},
+         "Error init apple script: " + error("no script named nosuch", -43)},
         {"runAppleScript:,do shell script \"pmset sleepnow\"",
          "runAppleScript: refused, a computer-control string runs no script text"},
         // Names that are no action do nothing, silently.
@@ -187,12 +192,6 @@ TEST_F(CommandTest, ComputerControlStrings) {
     EXPECT_EQ(observe([&] { manager.executeCommandString(std::nullopt); }), "Invalid ccmd.");
     EXPECT_EQ(ComputerControlManager::actionNames().size(), 37);
 
-    // Failures are logged in the form of a script error.
-    const auto error = [](const char* message, int number) {
-        return fmt::format(
-            "{{\n    NSAppleScriptErrorMessage = \"{}\";\n    NSAppleScriptErrorNumber = {};\n}}", message,
-            number);
-    };
     commands->result = {true, 1, QString(), QStringLiteral("No default controller available\n")};
     EXPECT_EQ(ccmd("setBlueToothState:,on"),
               "Resources/blueutil -p on, " + error("No default controller available", 1));
