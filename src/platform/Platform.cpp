@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include "Alerts.h"
+#include "Bundle.h"
 #include "CommandRunner.h"
 #include "EventPoster.h"
 #include "HostFacts.h"
@@ -37,7 +38,7 @@ template <typename T, typename Make> std::shared_ptr<T> get(std::shared_ptr<T>& 
 
 std::shared_ptr<Alerts> Platform::alerts() {
     std::lock_guard lock(registry().mutex);
-    return get(registry().alerts, [] { return std::make_shared<QtAlerts>(); });
+    return get(registry().alerts, [] { return std::make_shared<LoggedAlerts>(); });
 }
 
 std::shared_ptr<CommandRunner> Platform::commandRunner() {
@@ -62,7 +63,8 @@ std::shared_ptr<HostFacts> Platform::hostFacts() {
 std::shared_ptr<Workspace> Platform::workspace() {
     auto runner = commandRunner();
     std::lock_guard lock(registry().mutex);
-    return get(registry().workspace, [&] { return std::make_shared<LinuxWorkspace>(runner); });
+    return get(registry().workspace,
+               [&] { return std::make_shared<LinuxWorkspace>(runner, Bundle::main()->executablePath()); });
 }
 
 void Platform::setAlerts(std::shared_ptr<Alerts> alerts) {

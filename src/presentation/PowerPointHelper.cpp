@@ -2,14 +2,12 @@
 
 #include "core/Coercion.h"
 #include "core/GlobalQueue.h"
+#include "core/Installed.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
-#include "platform/Bundle.h"
 #include "platform/CommandRunner.h"
-#include "platform/Platform.h"
-#include "platform/ProcessScriptRunner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,10 +17,6 @@
 #include <QLocale>
 
 namespace {
-
-const QString kUpdatePptStatus = QStringLiteral("kUpdatePptStatus");
-const QString kStartGeneratingPdf = QStringLiteral("kStartGeneratingPdf");
-const QString kFinishedGeneratingPdf = QStringLiteral("kFinishedGeneratingPdf");
 
 QString describe(const platform::ScriptError& error) {
     return QStringLiteral("{\n    NSAppleScriptErrorMessage = \"%1\";\n    NSAppleScriptErrorNumber = %2;\n}")
@@ -54,16 +48,11 @@ std::shared_ptr<PowerPointHelper> PowerPointHelper::create(Collaborators collabo
 }
 
 PowerPointHelper& PowerPointHelper::SharedHelper() {
-    // Made once, on whichever thread asks first, and kept for the life of the process.
-    static const auto* shared = [] {
-        const auto bundle = platform::Bundle::main();
-        Collaborators c;
-        c.scripts = std::make_shared<platform::ProcessScriptRunner>(bundle->resourcesPath());
-        c.commands = platform::Platform::commandRunner();
-        c.bundleIdentifier = bundle->bundleIdentifier();
-        return new std::shared_ptr<PowerPointHelper>(create(std::move(c)));
-    }();
-    return **shared;
+    return Installed<PowerPointHelper>::get("PowerPointHelper::SharedHelper");
+}
+
+void PowerPointHelper::install(std::function<std::shared_ptr<PowerPointHelper>()> factory) {
+    Installed<PowerPointHelper>::install(std::move(factory));
 }
 
 PowerPointHelper::PowerPointHelper(Collaborators collaborators)
@@ -85,7 +74,7 @@ PowerPointHelper::~PowerPointHelper() {
 
 void PowerPointHelper::init() {
     LOG_INFO("Initializing PowerPointHelper...");
-    isAllowGeneratePDF_ = collaborators_.bundleIdentifier != QStringLiteral("com.brisvane.SteerlynxForMac");
+    isAllowGeneratePDF_ = Flavours::exportsPdfByDefault(collaborators_.flavour);
     const auto folder = runAppleScript(QStringLiteral("getPdfPath"));
     tempFolderPath_.set(folder ? folder->stringValue() : std::nullopt);
     LOG_DEBUG("_tempFolderPath = {}", tempFolderPath().value_or(QStringLiteral("(null)")));
@@ -120,18 +109,17 @@ void PowerPointHelper::refresh() {
 }
 
 bool PowerPointHelper::isApplicationStarted() {
-    auto& center = NotificationCenter::defaultCenter();
     if (_isPptOpen()) {
         LOG_VERBOSE("PowerPoint opened.");
-        center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusPowerPoint));
+        post(Notifications::kUpdatePptStatus, kStatusPowerPoint);
         return true;
     }
     if (_isKeynoteOpen()) {
         LOG_VERBOSE("Keynote opened.");
-        center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusKeynote));
+        post(Notifications::kUpdatePptStatus, kStatusKeynote);
         return true;
     }
-    center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusNone));
+    post(Notifications::kUpdatePptStatus, kStatusNone);
     return false;
 }
 
@@ -370,11 +358,11 @@ void PowerPointHelper::generatePdf(const QString& fileName) {
 }
 
 void PowerPointHelper::runExportTask(int kind) {
-    NotificationCenter::defaultCenter().post(kStartGeneratingPdf, kind);
+    post(Notifications::kStartGeneratingPdf, kind);
     isGeneratingPdf_ = true;
     tempPdfFilePath_.set(kind == kStatusPowerPoint ? ppt2Pdf() : keynote2Pdf());
     ThreadHelper::RunOnMainThread([this, kind] {
-        NotificationCenter::defaultCenter().post(kFinishedGeneratingPdf, kind);
+        post(Notifications::kFinishedGeneratingPdf, kind);
         isGeneratingPdf_ = false;
         const auto exported = tempPdfFilePath();
         const auto target = activePdfPath();

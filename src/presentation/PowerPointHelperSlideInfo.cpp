@@ -8,7 +8,6 @@
 #include "core/Logger.h"
 #include "core/PListHelper.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -112,7 +111,7 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
 
     const QString machineId = LocalUtils::GetMachineIndex();
     const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
-    const QString osVersion = platform::Platform::hostFacts()->operatingSystemVersionString();
+    const QString osVersion = collaborators_.host->operatingSystemVersionString();
     const QVariant version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"));
 
     auto record = std::make_shared<const InfoDTO>(currentSlideNote(), nextSlideNote(), alternateSlideNote(),

@@ -1,39 +1,26 @@
 #include "SWDMacNetworkManager.h"
 
-#include "AsioDatagramTransport.h"
 #include "LanInfoServer.h"
-#include "SWDMacCommandManager.h"
 
 #include "core/ErrorHelper.h"
+#include "core/Installed.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
-#include "platform/Bundle.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QNetworkAccessManager>
 #include <QTimer>
 
-namespace {
-
-const QString kUpdateConnectionStatus = QStringLiteral("kUpdateConnectionStatus");
-
-} // namespace
-
 SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
-    static SWDMacNetworkManager* shared = new SWDMacNetworkManager(
-        {std::make_shared<AsioDatagramTransport>(),
-         [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
-             SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
-         },
-         []() -> PowerPointHelper& {
-             return PowerPointHelper::SharedHelper();
-         }});
-    return *shared;
+    return Installed<SWDMacNetworkManager>::get("SWDMacNetworkManager::SharedManager");
+}
+
+void SWDMacNetworkManager::install(std::function<std::shared_ptr<SWDMacNetworkManager>()> factory) {
+    Installed<SWDMacNetworkManager>::install(std::move(factory));
 }
 
 SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
@@ -165,7 +152,7 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         collaborators_.transport->send(UdpSocketRole::Confirm, *fromIpAddr, quint16(kConnectPort), "Confirm");
         Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, deviceName);
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(deviceName));
 }
 
 void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
@@ -175,7 +162,7 @@ void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
             return;
         isAcceptingNewConnection_ = true;
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
 }
 
 void SWDMacNetworkManager::disconnect() {
@@ -184,7 +171,7 @@ void SWDMacNetworkManager::disconnect() {
         connectingDeviceDic_.clear();
         isAcceptingNewConnection_ = true;
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
 }
 
 void SWDMacNetworkManager::sendLanHeartBeatToHost(const QString& host, const QString& message) {
@@ -204,10 +191,10 @@ void SWDMacNetworkManager::getSystemInfo() {
     const QString machineId = LocalUtils::GetMachineIndex();
     LOG_VERBOSE("machineId = {}", machineId);
     const QString version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString();
-    const auto host = platform::Platform::hostFacts();
+    const auto& host = collaborators_.host;
     const QString osVersion = host->operatingSystemVersionString();
     const QString name = host->hostName().remove(u'"');
-    const QStringList ipList = LocalUtils::GetLanIpList();
+    const QStringList ipList = LocalUtils::GetLanIpList(*host);
     LOG_VERBOSE("ipList = ({})", ipList.join(QStringLiteral(", ")));
 
     const QString head = QStringLiteral(R"({"MachineName":")") + name + QStringLiteral(R"(","MachineId":")") +

@@ -7,12 +7,11 @@
 #include "core/GlobalQueue.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QDateTime>
@@ -26,7 +25,6 @@
 
 namespace {
 
-const QString kApiConnectionStatusChanged = QStringLiteral("kApiConnectionStatusChanged");
 // What the HTTP stack waits for a heartbeat or a poll when the request sets no time-out of its own.
 constexpr int kDefaultRequestTimeout = 60000;
 // The largest answer the channel reads; a longer one is cut off and counts as a failed request.
@@ -96,7 +94,7 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 }
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
-    const auto host = platform::Platform::hostFacts();
+    const auto& host = collaborators_.host;
     QNetworkRequest request(
         apiUrl(QStringLiteral("/api/heartBeat"),
                {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
@@ -124,14 +122,14 @@ void SWDMacNetworkManager::handleHeartBeatSuccess() {
     }
     if (!task_)
         startGettingCommandFromApi();
-    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, true);
+    post(Notifications::kApiConnectionStatusChanged, true);
 }
 
 void SWDMacNetworkManager::handleHeartBeatFailure() {
     ++apiHeartBeatFailureCount_;
     LOG_ERROR("api:send api heartbeat failed. failureCount = {}", apiHeartBeatFailureCount_);
     LOG_INFO("api:Disconnected from server, pause getting command From Api");
-    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, false);
+    post(Notifications::kApiConnectionStatusChanged, false);
     if (QNetworkReply* poll = std::exchange(task_, nullptr))
         poll->abort();
 }

@@ -119,26 +119,17 @@ protected:
         facts->interfaces =
             std::vector{v4("lo", "127.0.0.1"), v4("eth0", "192.168.1.20"), v4("eth1", "169.254.3.4"),
                         v4("eth2", "169.1.2.3"), v4("wlan0", "10.0.0.7")};
-        platform::Platform::setHostFacts(facts);
         platform::Platform::setAlerts(alerts);
-        platform::Platform::setEventPoster(poster);
-        platform::Platform::setCommandRunner(commands);
         presentation = PowerPointHelper::create(
-            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+            {scripts, std::make_shared<RecordingCommandRunner>(), facts, Flavour::PodiumCast, 1e6});
         presentation->setIsAllowGeneratePDF(false);
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             transport,
             [this](const std::optional<QString>& text, const std::optional<QString>& host) {
                 executed.push_back(text.value_or("<none>") + u'@' + host.value_or("cloud"));
             },
-            [this]() -> PowerPointHelper& {
-                return *presentation;
-            }});
-        executor = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-            network.get(), [this]() -> PowerPointHelper& { return *presentation; },
-            [this] {
-                ++pushes;
-            }});
+            [this]() -> PowerPointHelper& { return *presentation; }, facts});
+        executor = executorOf(Flavour::PodiumCast);
         for (const char* name : {"kUpdateConnectionStatus", "kApiConnectionStatusChanged"})
             tokens.push_back(NotificationCenter::defaultCenter().addObserver(
                 name, [this](const QVariant& v) { posts.push_back(v.toString()); }));
@@ -149,10 +140,12 @@ protected:
         executor.reset();
         network.reset();
         EXPECT_TRUE(releaseAndWait(presentation)) << "the presentation bridge was not released";
-        platform::Platform::setHostFacts(nullptr);
         platform::Platform::setAlerts(nullptr);
-        platform::Platform::setEventPoster(nullptr);
-        platform::Platform::setCommandRunner(nullptr);
+    }
+    std::unique_ptr<SWDMacCommandManager> executorOf(Flavour flavour) {
+        return std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
+            network.get(), [this]() -> PowerPointHelper& { return *presentation; }, [this] { ++pushes; },
+            poster, &manager, flavour});
     }
 
     // What the work did, in the order of its kinds: events (a key press as the key it presses), datagrams,
@@ -227,8 +220,7 @@ protected:
                        {"LanInfoPort", lanPort}}};
     std::shared_ptr<FakeHostFacts> facts = std::make_shared<FakeHostFacts>();
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
-    // One poster for the process: the shared computer-control manager keeps the one it first saw.
-    inline static const auto poster = std::make_shared<RecordingEventPoster>();
+    std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
     std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>(); // the presentation's
     std::shared_ptr<FakeScriptRunner> bundleScripts = std::make_shared<FakeScriptRunner>();

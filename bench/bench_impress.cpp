@@ -1,7 +1,7 @@
 // What the bundle's PowerPoint scripts cost against LibreOffice Impress itself: one script run, the
 // interpreter start-up inside it, one poll pass, one LAN slide-information document and the PDF export.
 // Needs soffice, python3-uno and an X display, e.g.
-//   xvfb-run -a build/tests/bench/bench_impress --benchmark_min_time=2
+//   xvfb-run -a build/bench/bench_impress --benchmark_min_time=2
 #include "Fakes.h"
 #include "ImpressProcess.h"
 #include "Wait.h"
@@ -124,7 +124,7 @@ void pdfExport(benchmark::State& state) {
 std::shared_ptr<PowerPointHelper> bridge() {
     auto helper = PowerPointHelper::create({std::make_shared<platform::ProcessScriptRunner>(kResources),
                                             std::make_shared<RecordingCommandRunner>(),
-                                            QStringLiteral("com.brisvane.PodiumCastForMac"), 1e6});
+                                            std::make_shared<FakeHostFacts>(), Flavour::PodiumCast, 1e6});
     if (!waitUntil(
             [&] {
                 const auto pdf = helper->activePdfPath();

@@ -5,7 +5,7 @@
 //
 //   bench_pdf [benchmark options]
 //   bench_pdf --write-fixture=PATH   writes the benchmark's slide PDF to PATH, prints its page size in
-//                                    points ("960 540") and exits; tests/bench/pdftoppm-baseline.sh uses it.
+//                                    points ("960 540") and exits; bench/pdftoppm-baseline.sh uses it.
 #include "core/Image.h"
 #include "presentation/PDFHelper.h"
 
