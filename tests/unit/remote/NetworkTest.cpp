@@ -148,6 +148,7 @@ TEST_F(NetworkTest, SocketsDiscoveryAndPairing) {
     EXPECT_FALSE(network->connectingDeviceDic()["C"].ipAddress);
     network->disconnect();
     network->disconnect(); // posts "" even with nothing paired
+    EXPECT_TRUE(network->isAcceptingNewConnection() && network->connectingDeviceDic().isEmpty());
     EXPECT_EQ(posts, (std::vector<QString>{"Phone A", "Phone A2", "", "Cloud phone", "", ""}));
     network.reset(); // stops listening
     EXPECT_EQ(transport->closed, 1);
