@@ -12,7 +12,9 @@ struct FakeCloud::Impl {
     mutable std::mutex mutex;
     std::condition_variable commandQueued;
     Mode mode = Mode::Up;
+    QByteArray heartbeatBody = "\"heartBeat|OK\"";
     int pollHoldMs = 2000;
+    int delayMs = 0;
     std::deque<QByteArray> commands;
     std::pair<QByteArray, QByteArray> appVersions{"{}", "application/json"};
     std::vector<Request> requests;
@@ -35,18 +37,42 @@ struct FakeCloud::Impl {
     // Applies the failure modes; true when the request was answered by one of them.
     bool failed(httplib::Response& response) {
         Mode now;
+        int delay;
         {
             std::lock_guard lock(mutex);
             now = mode;
+            delay = delayMs;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         switch (now) {
         case Mode::Status500:
             response.status = 500;
             response.set_content("server error", "text/plain");
             return true;
+        case Mode::Garbage:
+            response.set_content(std::string("\xff\x00<html>nonsense", 16), "text/html");
+            return true;
         case Mode::Slow:
             std::this_thread::sleep_for(std::chrono::seconds(2));
             return false;
+        case Mode::Huge:
+            response.set_content_provider(size_t(100) << 20, "text/plain",
+                                          [](size_t, size_t length, httplib::DataSink& sink) {
+                                              static const std::string block(64 * 1024, 'h');
+                                              return sink.write(block.data(), std::min(length, block.size()));
+                                          });
+            return true;
+        case Mode::Endless:
+        case Mode::Trickle:
+            response.set_chunked_content_provider("text/plain", [this, now](size_t, httplib::DataSink& sink) {
+                static const std::string block(64 * 1024, 'e');
+                if (now == Mode::Trickle)
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                const bool written = sink.write(block.data(), now == Mode::Trickle ? 12 : block.size());
+                std::lock_guard lock(mutex);
+                return written && mode == now;
+            });
+            return true;
         default:
             return false;
         }
@@ -61,7 +87,8 @@ struct FakeCloud::Impl {
             record(r);
             if (failed(response))
                 return;
-            response.set_content("\"heartBeat|OK\"", "application/json");
+            std::lock_guard lock(mutex);
+            response.set_content(heartbeatBody.toStdString(), "application/json");
         });
         s->Get("/api/Command", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
@@ -153,9 +180,19 @@ void FakeCloud::setMode(Mode mode) {
         impl_->serve();
 }
 
+void FakeCloud::setHeartbeatBody(const QByteArray& body) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->heartbeatBody = body;
+}
+
 void FakeCloud::setPollHold(int milliseconds) {
     std::lock_guard lock(impl_->mutex);
     impl_->pollHoldMs = milliseconds;
+}
+
+void FakeCloud::setDelay(int milliseconds) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->delayMs = milliseconds;
 }
 
 void FakeCloud::queueCommand(const QByteArray& body) {

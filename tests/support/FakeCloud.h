@@ -7,10 +7,11 @@
 #include <vector>
 
 // The cloud service, on loopback, for tests: answers heartbeats, hands queued command strings to
-// long-polls, records uploads, and can be down, slow or failing.
+// long-polls, records uploads, and can be down, slow, failing or talking nonsense.
 class FakeCloud {
 public:
-    enum class Mode { Up, Down, Status500, Slow };
+    // Huge: a 100 MB answer; Endless: a chunked answer that never ends; Trickle: 12 bytes a second.
+    enum class Mode { Up, Down, Status500, Garbage, Slow, Huge, Endless, Trickle };
 
     struct Request {
         QString method;
@@ -30,8 +31,12 @@ public:
     QString root() const;
 
     void setMode(Mode mode);
+    // The body of a heartbeat answer while up.
+    void setHeartbeatBody(const QByteArray& body);
     // How long a poll waits for a command before answering with an empty body.
     void setPollHold(int milliseconds);
+    // How long every request waits, in the mode it found, before it is answered.
+    void setDelay(int milliseconds);
     void queueCommand(const QByteArray& body);
     // The answer to the update check.
     void setAppVersions(const QByteArray& body, const QByteArray& contentType = "application/json");
