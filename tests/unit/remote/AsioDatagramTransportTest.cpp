@@ -37,20 +37,23 @@ TEST(AsioDatagramTransport, EachSocketInOrderTheSocketsInParallelLongDatagramsCu
     std::latch release(1);
     std::atomic<int> fast{0}, slow{0};
     std::atomic<qsizetype> longest{0};
-    ASSERT_FALSE(transport.listen(
-        Role::Command, slowPort, [&](Role role, const QByteArray& data, const QString& host, quint16) {
-            EXPECT_EQ(std::pair(role, host), std::pair(Role::Command, QString("127.0.0.1")));
-            if (data == "1")
-                release.wait(); // holds this socket, not the other
-            std::lock_guard lock(mutex);
-            slowSeen.push_back(data);
-            ++slow;
-        }));
     ASSERT_FALSE(
-        transport.listen(Role::Check, fastPort, [&](Role, const QByteArray& data, const QString&, quint16) {
-            longest = std::max(longest.load(), data.size());
-            ++fast;
+        transport.listen(Role::Command, slowPort, [&](Role role, const std::vector<Datagram>& batch) {
+            for (const Datagram& d : batch) {
+                EXPECT_EQ(std::pair(role, d.host), std::pair(Role::Command, QString("127.0.0.1")));
+                if (d.data == "1")
+                    release.wait(); // holds this socket, not the other
+                std::lock_guard lock(mutex);
+                slowSeen.push_back(d.data);
+                ++slow;
+            }
         }));
+    ASSERT_FALSE(transport.listen(Role::Check, fastPort, [&](Role, const std::vector<Datagram>& batch) {
+        for (const Datagram& d : batch) {
+            longest = std::max(longest.load(), d.data.size());
+            ++fast;
+        }
+    }));
     for (const char* d : {"1", "2", "3"})
         sendTo(slowPort, d);
     for (const QByteArray& d : {QByteArray("x"), QByteArray(20000, 'a')})
@@ -67,8 +70,8 @@ TEST(AsioDatagramTransport, EachSocketInOrderTheSocketsInParallelLongDatagramsCu
 TEST(AsioDatagramTransport, RepliesLeaveFromTheDataPortAndAPortIsBoundOnce) {
     AsioDatagramTransport transport, second;
     const quint16 port = freePort();
-    ASSERT_FALSE(transport.listen(Role::Data, port, [](auto, auto&, auto&, auto) {}));
-    const auto error = second.listen(Role::Data, port, [](auto, auto&, auto&, auto) {});
+    ASSERT_FALSE(transport.listen(Role::Data, port, [](auto, auto&) {}));
+    const auto error = second.listen(Role::Data, port, [](auto, auto&) {});
     EXPECT_TRUE(error && !error->isEmpty());
     EXPECT_EQ(second.describe(Role::Data), "(null)");
     EXPECT_TRUE(transport.describe(Role::Data).contains(QString::number(port)));

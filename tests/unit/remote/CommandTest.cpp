@@ -3,6 +3,7 @@
 // strings, the synthesised input's arithmetic, and the threads that meet in key presses and drags.
 #include "RemoteFixture.h"
 
+#include "remote/KeyPressBatch.h"
 #include "remote/SynthesisedInput.h"
 
 #include "core/ThreadHelper.h"
@@ -10,6 +11,7 @@
 #include "NotificationRecorder.h"
 
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -144,10 +146,10 @@ TEST_F(CommandTest, KeyNamesAndShortcutsPressTheirKeys) {
 TEST_F(CommandTest, ComputerControlStrings) {
     const std::string compiled = ", compiled the script", pactl = "pactl set-sink-volume @DEFAULT_SINK@ ";
     const std::string outside = "runAppleScript: refused to run a script outside the bundle";
-    // A failure is logged in the form of a script error.
+    // A failure is logged in the form of a script error (its line breaks escaped, as all logged text).
     const auto error = [](const char* message, int number) {
         return fmt::format(
-            "{{\n    NSAppleScriptErrorMessage = \"{}\";\n    NSAppleScriptErrorNumber = {};\n}}", message,
+            "{{\\n    NSAppleScriptErrorMessage = \"{}\";\\n    NSAppleScriptErrorNumber = {};\\n}}", message,
             number);
     };
     const std::pair<const char*, std::string> table[] = {
@@ -264,6 +266,32 @@ TEST_F(CommandTest, KeyPressesStayWholeAcrossThreadsAndArrowsArePressedOnTheMain
                   std::tuple(EventType::KeyDown, EventType::KeyUp, events[i + 1].keyCode))
             << i;
     EXPECT_EQ(arrowsOffMain, 0);
+}
+
+// The commands of one batch of datagrams: key presses wait to go to the main thread together, yet keep
+// their order with the other commands, which run on the handler's thread; the handler returns only
+// after every press was posted.
+TEST_F(CommandTest, KeyPressesOfABatchGoToTheMainThreadTogetherInOrder) {
+    run("|connect|A,Phone A", kPhone);
+    const int before = pushes;
+    std::mutex mutex;
+    std::string seen, whenReturned; // each event's type, with "m" when posted on the main thread
+    poster->onPost = [&](const InputEvent& e) {
+        std::lock_guard lock(mutex);
+        seen += std::to_string(e.type) + (ThreadHelper::isMainThread() ? "m " : " ");
+    };
+    onThreads(1, [&](int) {
+        {
+            const KeyPressBatch batch;
+            for (const char* command : {"1|key|esc", "2|cmd|{down}", "3|click", "4|key|esc", "5|key|esc"})
+                executor->executeCommand(QString::fromLatin1(command), QString::fromLatin1(kPhone));
+        }
+        std::lock_guard lock(mutex);
+        whenReturned = seen;
+    });
+    poster->onPost = nullptr;
+    EXPECT_EQ(whenReturned, "10m 11m 10m 11m 1 2 2 10m 11m 10m 11m ");
+    EXPECT_EQ(pushes, before + 2); // after "cmd" and "click"
 }
 
 TEST_F(CommandTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
