@@ -170,8 +170,9 @@ TEST_F(NetworkTest, HeartbeatSucceedsOnA2xxAnswerWithItsTokenAndPausesThePollOth
         {"300 Multiple Choices", "heartbeat|ok", false},
         {"200 OK", "all fine", false},
         {"404 Not Found", "heartbeat|ok", false},
-        {"200 OK", QByteArray("\xff\x00heartbeat|ok", 14), false},    // not UTF-8
-        {"200 OK", "heartbeat|ok" + QByteArray(3 << 20, ' '), false}, // past the cap
+        {"200 OK", QByteArray("\xff\x00heartbeat|ok", 14), false},          // not UTF-8
+        {"200 OK", "heartbeat|ok" + QByteArray((1 << 20) - 12, ' '), true}, // 1 MiB: the most it reads
+        {"200 OK", "heartbeat|ok" + QByteArray(3 << 20, ' '), false},       // past the cap
         {"200 OK", "heartbeat|ok", true},
     };
     int failures = 0;
