@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUdpSocket>
 
 namespace {
@@ -102,7 +104,21 @@ AppProcess::~AppProcess() {
     }
 }
 
-bool AppProcess::start() {
+QString AppProcess::settingsPath() const {
+    return home_.path() + "/.config/" + info_.value("CFBundleIdentifier").toString() + ".json";
+}
+
+bool AppProcess::start(const QString& readyLine) {
+    if (rememberWindowChoice_) {
+        const bool slideWand = info_.value("CFBundleIdentifier") == "com.brisvane.SlideWandForMac";
+        QDir().mkpath(home_.path() + "/.config");
+        QFile settings(settingsPath());
+        if (!settings.open(QIODevice::WriteOnly) ||
+            settings.write(QJsonDocument(QJsonObject{{"IsStoppedShowingWelcome", true},
+                                                     {"SelectedVersion", slideWand ? 1 : 2}})
+                               .toJson()) < 0)
+            return false;
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
@@ -113,15 +129,20 @@ bool AppProcess::start() {
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(executable_, {});
+    return waitForOutput(readyLine);
+}
+
+bool AppProcess::waitForOutput(const QString& line, int limitMs) {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
+    for (;;) {
         process_.waitForReadyRead(100);
         output_ += QString::fromUtf8(process_.readAll());
-        if (output_.contains("_confirmSocket = ")) // the last of the sockets is bound
+        if (output_.contains(line))
             return true;
+        if (timer.elapsed() >= limitMs || process_.state() == QProcess::NotRunning)
+            return false;
     }
-    return false;
 }
 
 QString AppProcess::output() {
