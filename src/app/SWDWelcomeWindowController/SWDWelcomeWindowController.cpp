@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
-#include <QTimer>
 #include <QVBoxLayout>
 
 SWDWelcomeWindowController::SWDWelcomeWindowController(WelcomeWindowServices& services, QWidget* parent)
@@ -60,8 +59,11 @@ void SWDWelcomeWindowController::showEvent(QShowEvent* event) {
     if (event->spontaneous()) // back from being minimised
         return;
     // Later, not here: the remembered choice closes the window, which must be on the screen by then.
-    QTimer::singleShot(0, controller_, [this] {
-        if (isVisible())
-            controller_->viewDidAppear();
-    });
+    QMetaObject::invokeMethod(
+        controller_,
+        [this] {
+            if (isVisible())
+                controller_->viewDidAppear();
+        },
+        Qt::QueuedConnection);
 }
