@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QUdpSocket>
 
 namespace {
@@ -104,21 +102,14 @@ AppProcess::~AppProcess() {
     }
 }
 
-QString AppProcess::settingsPath() const {
-    return home_.path() + "/.config/" + info_.value("CFBundleIdentifier").toString() + ".json";
-}
-
 bool AppProcess::start(const QString& readyLine) {
-    if (rememberWindowChoice_) {
-        const bool slideWand = info_.value("CFBundleIdentifier") == "com.brisvane.SlideWandForMac";
-        QDir().mkpath(home_.path() + "/.config");
-        QFile settings(settingsPath());
-        if (!settings.open(QIODevice::WriteOnly) ||
-            settings.write(QJsonDocument(QJsonObject{{"IsStoppedShowingWelcome", true},
-                                                     {"SelectedVersion", slideWand ? 1 : 2}})
-                               .toJson()) < 0)
-            return false;
-    }
+    const QString identifier = info_.value("CFBundleIdentifier").toString();
+    QFile settings(home_.path() + "/.config/" + identifier + ".json");
+    if (rememberWindowChoice_ &&
+        !(QDir().mkpath(home_.path() + "/.config") && settings.open(QIODevice::WriteOnly) &&
+          settings.write(R"({"IsStoppedShowingWelcome": true, "SelectedVersion": )" +
+                         QByteArray(identifier.contains("SlideWand") ? "1}" : "2}")) > 0))
+        return false;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
@@ -129,20 +120,15 @@ bool AppProcess::start(const QString& readyLine) {
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(executable_, {});
-    return waitForOutput(readyLine);
-}
-
-bool AppProcess::waitForOutput(const QString& line, int limitMs) {
     QElapsedTimer timer;
     timer.start();
-    for (;;) {
+    while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
         process_.waitForReadyRead(100);
         output_ += QString::fromUtf8(process_.readAll());
-        if (output_.contains(line))
+        if (output_.contains(readyLine))
             return true;
-        if (timer.elapsed() >= limitMs || process_.state() == QProcess::NotRunning)
-            return false;
     }
+    return false;
 }
 
 QString AppProcess::output() {

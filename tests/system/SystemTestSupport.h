@@ -37,7 +37,7 @@ private:
 };
 
 // The application in a copy of a built bundle with free ports of its own, in a home folder of its own.
-// Its settings remember the flavour's main window, so that it opens at once, unless the test forgets it.
+// Its settings remember the flavour's main window, which opens at once, unless the test forgets it.
 class AppProcess {
 public:
     // flavour: "PodiumCast", "SlideWand" or "Steerlynx"; overrides replace keys of its Info.plist.
@@ -46,15 +46,9 @@ public:
 
     // Sets a variable of the host's environment; call before start().
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
-    // Leaves the settings empty: the welcome window asks which main window to run.
     void forgetWindowChoice() { rememberWindowChoice_ = false; }
-    // Starts it and waits until the output holds the line (by default: the network service is up).
+    // Starts it and waits until its output holds the line (by default: the network service is up).
     bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
-    // Waits until the output holds the line.
-    bool waitForOutput(const QString& line, int limitMs = 30000);
-    qint64 processId() const { return process_.processId(); }
-    // The settings file of its bundle.
-    QString settingsPath() const;
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
     // SIGTERM; the exit code, or -1 when it did not end.
