@@ -59,6 +59,11 @@ void NetworkStatusView::loadUI() {
     lanLightLabel = caption(bundle_.localizedString(QStringLiteral("LAN")), this);
     apiIndicatorImageView = light();
     apiLightLabel = caption(bundle_.localizedString(QStringLiteral("Internet")), this);
+    // Screen readers (and the accessibility tree) tell the lights by name and state.
+    lanIndicatorImageView->setAccessibleName(lanLightLabel->text());
+    apiIndicatorImageView->setAccessibleName(apiLightLabel->text());
+    lanIndicatorImageView->setAccessibleDescription(lanLight_);
+    apiIndicatorImageView->setAccessibleDescription(apiLight_);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -106,6 +111,7 @@ void NetworkStatusView::showLight(QLabel* light, QString& shown, const QString& 
                 LOG_INFO(fmt::runtime(logFormat), image);
             shown = image;
             light->setPixmap(picture(bundle_, image));
+            light->setAccessibleDescription(image);
         },
         Qt::QueuedConnection);
 }
