@@ -108,7 +108,8 @@ bool AppProcess::start(const QString& readyLine) {
     if (rememberWindowChoice_ &&
         !(QDir().mkpath(home_.path() + "/.config") && settings.open(QIODevice::WriteOnly) &&
           settings.write(R"({"IsStoppedShowingWelcome": true, "SelectedVersion": )" +
-                         QByteArray(identifier.contains("SlideWand") ? "1}" : "2}")) > 0))
+                         QByteArray(identifier.contains("SlideWand") ? "1}" : "2}")) > 0 &&
+          settings.flush()))
         return false;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
