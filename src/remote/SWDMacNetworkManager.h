@@ -63,6 +63,9 @@ public:
     // One datagram from one of the listening sockets.
     void didReceiveData(const QByteArray& data, const QString& host, quint16 port);
     bool isConnectedWithDevice(const QString& deviceId) const;
+    // Whether a LAN command from the host may run: no phone is paired over the LAN (none at all, or one
+    // paired through the cloud without an address), or the host is that phone's address.
+    bool acceptsLanCommandFrom(const QString& host) const;
     void acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
                                    const std::optional<QString>& fromIpAddr);
     void disconnectWithDevice(const QString& deviceId);
@@ -128,6 +131,11 @@ private:
 
     AtomicValue<std::optional<QString>> currentSlideInfoString_;
     std::unique_ptr<LanInfoServer> webServer_;
+    // The UTF-8 bytes of the stored document, made once for each new document.
+    QByteArray slideInfoBytes(const QString& document);
+    std::mutex slideInfoBytesMutex_;
+    QString slideInfoBytesOf_;
+    QByteArray slideInfoBytes_;
 
     // The cloud channel lives on the main thread: only it touches these.
     std::unique_ptr<QNetworkAccessManager> afNetworkManager_;

@@ -21,6 +21,8 @@ public:
     const QString& phoneAddress() const { return phoneAddress_; }
     ~PhoneNamespace();
     bool ready() const { return ready_; }
+    // The namespace's name, as "ip netns" knows it.
+    const QString& name() const { return name_; }
     const QString& error() const { return error_; }
 
     // Runs the phone peer inside the namespace and gives the datagrams it received, one per line
@@ -51,7 +53,7 @@ public:
     bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
-    // SIGTERM; the exit code, or -1 when it did not end within the wait.
+    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported.
     int terminate(int waitMs = 30000);
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
