@@ -240,7 +240,9 @@ void SlideWandViewController::createTemplateBrowser() {
         return decidePolicyForNavigationAction(url) && decidePolicyForNavigationResponse(url);
     };
     connect(webView_, &TemplateWebView::navigationFinished, this, &SlideWandViewController::webViewDidFinishNavigation);
-    webView_->load(templateSiteRoot());
+    const bool siteSet = templateSiteRoot().isValid() && !templateSiteRoot().isEmpty();
+    if (siteSet)
+        webView_->load(templateSiteRoot());
     webView_->hide();
 
     const QRectF web = webView_->geometry();
@@ -255,6 +257,11 @@ void SlideWandViewController::createTemplateBrowser() {
     loadingTextField_->setWordWrap(true);
     loadingTextField_->setGeometry(QRectF(web.x(), spinnerAt.y() + 20 + 5, web.width(), 20).toRect());
     loadingTextField_->show();
+    if (!siteSet) { // a bundle without a template site: nothing to load, and the panel says so
+        spinner->stopAnimation();
+        loadingTextField_->setText(QStringLiteral("No template site is set for this program."));
+        loadingShown_ = false;
+    }
 }
 
 void SlideWandViewController::createProgressLine() {

@@ -26,25 +26,33 @@ private:
 } // namespace
 
 WebEngineTemplateView::WebEngineTemplateView(QWidget* parent)
-    : TemplateWebView(parent)
-    , view_(new QWebEngineView(this)) {
-    // An off-the-record profile: nothing of the site is kept on disk between runs.
-    auto* profile = new QWebEngineProfile(this);
-    view_->setPage(new TemplatePage(profile, this));
+    : TemplateWebView(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
-    connect(view_, &QWebEngineView::loadFinished, this, &TemplateWebView::navigationFinished);
+}
+
+QWebEngineView* WebEngineTemplateView::view() {
+    if (!view_) {
+        view_ = new QWebEngineView(this);
+        // An off-the-record profile: nothing of the site is kept on disk between runs.
+        auto* profile = new QWebEngineProfile(this);
+        view_->setPage(new TemplatePage(profile, this));
+        layout()->addWidget(view_);
+        connect(view_, &QWebEngineView::loadFinished, this, &TemplateWebView::navigationFinished);
+    }
+    return view_;
 }
 
 void WebEngineTemplateView::load(const QUrl& url) {
-    view_->load(url);
+    view()->load(url);
 }
 
 void WebEngineTemplateView::goBack() {
-    view_->back();
+    if (view_)
+        view_->back();
 }
 
 void WebEngineTemplateView::reloadFromOrigin() {
-    view_->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
+    if (view_)
+        view_->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
 }

@@ -4,7 +4,7 @@
 
 class QWebEngineView;
 
-// The template browser on Qt WebEngine.
+// The template browser on Qt WebEngine. The engine starts with the first page loaded.
 class WebEngineTemplateView : public TemplateWebView {
     Q_OBJECT
 public:
@@ -15,5 +15,7 @@ public:
     void reloadFromOrigin() override;
 
 private:
-    QWebEngineView* view_;
+    QWebEngineView* view();
+
+    QWebEngineView* view_ = nullptr;
 };
