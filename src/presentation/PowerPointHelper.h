@@ -81,6 +81,14 @@ public:
     // The document of the cloud kind (isApi) or the LAN kind; createTime in seconds since 1970, 0 for
     // now. "" when no presentation is open or its slide size is unknown.
     QString getSlideInfoString(bool isApi, double createTime);
+    struct SlideInfoStrings {
+        QString lan;
+        QString api;
+    };
+    // Both kinds from one reading of the presentation (notes, slide number and count, pages, size), with
+    // the one time: the LAN kind first, then the cloud kind, each as getSlideInfoString makes it.
+    // Documents are built one at a time: a build never sees the notes or pages of another.
+    SlideInfoStrings getSlideInfoStrings(double createTime);
     void getSlideImg();
     // Base64 of a JPEG of the image resized to width x height at the quality (0 to 1); nothing for no image.
     static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
@@ -119,7 +127,16 @@ public:
     bool isAllowGeneratePDF() const { return isAllowGeneratePDF_; }
 
 private:
+    // What one build reads from the presentation; documents of both kinds are made from it.
+    struct SlideSnapshot {
+        std::optional<QString> note, nextNote, alternateNote;
+        std::shared_ptr<Image> currentImage, nextImage;
+        QSizeF size;
+    };
     explicit PowerPointHelper(Collaborators collaborators);
+    // Nothing when no presentation is open or its slide size is unknown. Called with buildLock_ held.
+    std::optional<SlideSnapshot> takeSlideSnapshot();
+    QString slideInfoString(const SlideSnapshot& snapshot, bool isApi, double createTime);
     void init();
     bool testOpenDocument(bool powerPoint);
     std::optional<QString> exportPdf(const char* script, const char* logStart, const char* logError);
@@ -127,7 +144,8 @@ private:
     void pollLoop(double seconds);
 
     Collaborators collaborators_;
-    std::mutex lock_; // held around each single script run
+    std::mutex lock_;      // held around each single script run
+    std::mutex buildLock_; // held around each slide-information build, from its reading to its documents
 
     AtomicValue<std::optional<QString>> tempFolderPath_;
     AtomicValue<std::optional<QString>> activePdfPath_;

@@ -33,6 +33,9 @@ double secondsOf(const QElapsedTimer& timer) {
 
 } // namespace
 
+// The rendered pages are dense enough for the LAN thumbnails, which are only ever scaled down from them.
+static_assert(PowerPointHelper::kLanThumbWidth <= PDFHelper::kLargestThumbnailWidth);
+
 std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
                                                                         float width, float height,
                                                                         float quality) {
@@ -81,11 +84,32 @@ void PowerPointHelper::getSlideImg() {
 }
 
 QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
+    std::lock_guard build(buildLock_);
     LOG_INFO("start getSlideInfoString, isApi = {}, createTime = {}", int(isApi), nowText());
     if (createTime == 0.0)
         createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    const auto snapshot = takeSlideSnapshot();
+    return snapshot ? slideInfoString(*snapshot, isApi, createTime) : QString("");
+}
+
+PowerPointHelper::SlideInfoStrings PowerPointHelper::getSlideInfoStrings(double createTime) {
+    std::lock_guard build(buildLock_);
+    LOG_INFO("start getSlideInfoString, isApi = 0, createTime = {}", nowText());
+    if (createTime == 0.0)
+        createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    const auto snapshot = takeSlideSnapshot();
+    if (!snapshot)
+        return {QString(""), QString("")};
+    SlideInfoStrings documents;
+    documents.lan = slideInfoString(*snapshot, false, createTime);
+    LOG_INFO("start getSlideInfoString, isApi = 1, createTime = {}", nowText());
+    documents.api = slideInfoString(*snapshot, true, createTime);
+    return documents;
+}
+
+std::optional<PowerPointHelper::SlideSnapshot> PowerPointHelper::takeSlideSnapshot() {
     if (!isPptOpen() && !isKeynoteOpen())
-        return QString("");
+        return std::nullopt;
 
     QElapsedTimer timer;
     timer.start();
@@ -95,27 +119,32 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
     getSlideImg();
     LOG_DEBUG("getSlideNotesTime = {:f}, getSlideImgTime = {:f}", notesTime, secondsOf(timer));
 
-    QSizeF size(0, 0);
+    // Only builds write the notes and pages, one at a time, so these are this build's own.
+    SlideSnapshot snapshot{currentSlideNote(),  nextSlideNote(),  alternateSlideNote(),
+                           currentSlideImage(), nextSlideImage(), QSizeF(0, 0)};
     if (isPptOpen())
-        size = getPptSize();
-    else if (isKeynoteOpen() && nextSlideImage())
-        size = nextSlideImage()->size();
-    if (size.width() <= 0 || size.height() <= 0)
-        return QString("");
+        snapshot.size = getPptSize();
+    else if (isKeynoteOpen() && snapshot.nextImage)
+        snapshot.size = snapshot.nextImage->size();
+    if (snapshot.size.width() <= 0 || snapshot.size.height() <= 0)
+        return std::nullopt;
+    return snapshot;
+}
 
+QString PowerPointHelper::slideInfoString(const SlideSnapshot& snapshot, bool isApi, double createTime) {
     const int width = isApi ? kApiThumbWidth : kLanThumbWidth;
-    const float height = float(double(width) * size.height() / size.width());
+    const float height = float(double(width) * snapshot.size.height() / snapshot.size.width());
     const float quality = isApi ? 0.4f : 0.8f;
-    const auto nextThumb = base64StringConvertedFromImage(nextSlideImage(), float(width), height, quality);
+    const auto nextThumb = base64StringConvertedFromImage(snapshot.nextImage, float(width), height, quality);
     const auto currentThumb =
-        base64StringConvertedFromImage(currentSlideImage(), float(width), height, quality);
+        base64StringConvertedFromImage(snapshot.currentImage, float(width), height, quality);
 
     const QString machineId = LocalUtils::GetMachineIndex();
     const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
     const QString osVersion = platform::Platform::hostFacts()->operatingSystemVersionString();
     const QVariant version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"));
 
-    auto record = std::make_shared<const InfoDTO>(currentSlideNote(), nextSlideNote(), alternateSlideNote(),
+    auto record = std::make_shared<const InfoDTO>(snapshot.note, snapshot.nextNote, snapshot.alternateNote,
                                                   currentThumb, nextThumb);
     auto& storedInfo = isApi ? currentApiInfo_ : currentLanInfo_;
     auto& storedString = isApi ? currentApiInfoString_ : currentLanInfoString_;
