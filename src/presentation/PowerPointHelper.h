@@ -134,9 +134,14 @@ private:
         QSizeF size;
     };
     explicit PowerPointHelper(Collaborators collaborators);
-    // Nothing when no presentation is open or its slide size is unknown. Called with buildLock_ held.
+    // Nothing when no presentation is open or its slide size is unknown. These run with buildLock_ held.
     std::optional<SlideSnapshot> takeSlideSnapshot();
-    QString slideInfoString(const SlideSnapshot& snapshot, bool isApi, double createTime);
+    // The content of a document of the kind: notes and thumbnails.
+    std::shared_ptr<const InfoDTO> slideInfoRecord(const SlideSnapshot& snapshot, bool isApi);
+    // The document stored for the kind, when it was made from a record equal to this one.
+    std::optional<QString> storedSlideInfoString(const InfoDTO& record, bool isApi) const;
+    // A new document of the record, stored as the kind's.
+    QString slideInfoString(const std::shared_ptr<const InfoDTO>& record, bool isApi, double createTime);
     void init();
     bool testOpenDocument(bool powerPoint);
     std::optional<QString> exportPdf(const char* script, const char* logStart, const char* logError);
@@ -146,6 +151,7 @@ private:
     Collaborators collaborators_;
     std::mutex lock_;      // held around each single script run
     std::mutex buildLock_; // held around each slide-information build, from its reading to its documents
+    bool storedTogether_ = false; // the stored documents of both kinds came from one build
 
     AtomicValue<std::optional<QString>> tempFolderPath_;
     AtomicValue<std::optional<QString>> activePdfPath_;

@@ -6,7 +6,9 @@
 #include "core/AtomicValue.h"
 
 #include <QHash>
+#include <QObject>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -78,7 +80,12 @@ public:
     void handleHeartBeatSuccess();
     void handleHeartBeatFailure();
     void startGettingCommandFromApi();
+    // Builds both slide-information documents on a background thread, stores the LAN one and uploads the
+    // cloud one. One build runs at a time; asked for while one runs, exactly one more follows it, so the
+    // last document stored and uploaded is the one of the latest request.
     void sendSlideInfoToClient();
+    // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
+    // any document waiting before it, so the cloud gets documents in the order they were built.
     void postSlideInfoToApi(const QString& infoString);
     int apiHeartBeatFailureCount() const { return apiHeartBeatFailureCount_; }
     bool isPollingCommands() const { return task_ != nullptr; }
@@ -94,6 +101,8 @@ public:
 private:
     void initialNetwork();
     void replyMachineInfo(const QString& host);
+    // One slide-information push: refresh, both documents, the upload handed to the main thread.
+    void pushSlideInfo();
 
     Collaborators collaborators_;
     std::once_flag udpStarted_;
@@ -109,9 +118,23 @@ private:
     std::unique_ptr<QTimer> machineInfoTimer_;
 
     AtomicValue<std::optional<QString>> currentSlideInfoString_;
+    // Held from the start of a build of the stored document to its storing, so a document built earlier
+    // never replaces one built later.
+    std::mutex slideInfoMutex_;
     std::unique_ptr<LanInfoServer> webServer_;
 
-    // The cloud channel lives on the main thread: only it touches these.
+    // The push: running, and asked for again meanwhile.
+    std::mutex pushMutex_;
+    std::condition_variable pushEnded_;
+    bool pushRunning_ = false;
+    bool pushPending_ = false;
+    // Receives the uploads a push hands to the main thread; they go with it.
+    std::unique_ptr<QObject> mainThreadContext_;
+
+    // The cloud channel lives on the main thread: only it touches these. Its replies may still finish
+    // while the client goes, so what they touch is declared before it.
+    bool uploadInFlight_ = false;
+    std::optional<QString> pendingUpload_;
     std::unique_ptr<QNetworkAccessManager> afNetworkManager_;
     std::unique_ptr<QTimer> apiHeartBeatTimer_;
     int apiHeartBeatFailureCount_ = 0;

@@ -10,7 +10,6 @@
 #include "core/NotificationCenter.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
-#include "core/ThreadHelper.h"
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
@@ -68,8 +67,13 @@ QString withoutBlanks(QString text) {
 void SWDMacNetworkManager::startHttpServer() {
     LOG_DEBUG("startHttpServer");
     webServer_ = std::make_unique<LanInfoServer>([this] {
-        if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
-            currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
+        if (StringHelper::isNullOrEmpty(currentSlideInfoString())) {
+            // A push may have stored its document while this request waited for the lock: that one is
+            // newer than any this request would build.
+            std::lock_guard lock(slideInfoMutex_);
+            if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
+                currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
+        }
         return currentSlideInfoString().value_or(QString()).toUtf8();
     });
     webServer_->start(quint16(kLanInfoPort));
@@ -175,26 +179,61 @@ void SWDMacNetworkManager::startGettingCommandFromApi() {
 
 void SWDMacNetworkManager::sendSlideInfoToClient() {
     LOG_DEBUG("start sendSlideInfoToClient");
+    {
+        std::lock_guard lock(pushMutex_);
+        if (pushRunning_) {
+            // The push running read the presentation before this request: one more build follows it, for
+            // this request and any others until then.
+            pushPending_ = true;
+            return;
+        }
+        pushRunning_ = true;
+    }
     GlobalQueue::async([this] {
-        PowerPointHelper& presentation = collaborators_.presentation();
-        presentation.refresh();
-        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-        currentSlideInfoString_.set(presentation.getSlideInfoString(false, now));
-        const QString infoString = presentation.getSlideInfoString(true, now);
-        LOG_VERBOSE("api: infoString = {}", infoString);
-        // The request is made on the main thread, where the HTTP client lives.
-        ThreadHelper::RunOnMainThread([this, &infoString] { postSlideInfoToApi(infoString); });
+        for (;;) {
+            pushSlideInfo();
+            std::lock_guard lock(pushMutex_);
+            if (!pushPending_) {
+                pushRunning_ = false;
+                pushEnded_.notify_all();
+                return;
+            }
+            pushPending_ = false;
+        }
     });
 }
 
+void SWDMacNetworkManager::pushSlideInfo() {
+    PowerPointHelper& presentation = collaborators_.presentation();
+    presentation.refresh();
+    const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    QString infoString;
+    {
+        std::lock_guard lock(slideInfoMutex_);
+        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now);
+        currentSlideInfoString_.set(documents.lan);
+        infoString = documents.api;
+    }
+    LOG_VERBOSE("api: infoString = {}", infoString);
+    // The request is made on the main thread, where the HTTP client lives; the push does not wait for it.
+    QMetaObject::invokeMethod(
+        mainThreadContext_.get(), [this, infoString] { postSlideInfoToApi(infoString); },
+        Qt::QueuedConnection);
+}
+
 void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
+    if (uploadInFlight_) {
+        pendingUpload_ = infoString;
+        return;
+    }
+    uploadInFlight_ = true;
     const QUrl url = apiUrl(QStringLiteral("/api/Info"));
     QNetworkRequest request(url);
     request.setTransferTimeout(kApiUploadTimeout);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
     QNetworkReply* reply = send(afNetworkManager_->post(request, infoString.toUtf8()));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, url] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, url] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (!succeeded(reply))
@@ -203,5 +242,8 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
         else
             LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}", url.toString(), status,
                      reply->readAll());
+        uploadInFlight_ = false;
+        if (auto next = std::exchange(pendingUpload_, std::nullopt))
+            postSlideInfoToApi(*next);
     });
 }
