@@ -106,6 +106,9 @@ class Office:
     def __init__(self):
         self.uno = None
         self.desktop = None
+        # The runtime id of the document last asked about, with its slide show and its slides: each
+        # object fetched over the connection costs about a millisecond, a call on one kept a tenth.
+        self.kept = None
 
     def connect(self):
         try:
@@ -122,6 +125,7 @@ class Office:
         except Exception as error:
             raise Failure(NOT_RUNNING, "LibreOffice does not accept a connection on the pipe %s (%s)" % (pipe, error))
         self.desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+        self.kept = None
 
     def run(self, script, folder=None):
         """The script's result. A connection found gone is made once more: the office may have been
@@ -131,7 +135,7 @@ class Office:
             if fresh:
                 self.connect()
             try:
-                return script(Impress(self.uno, self.desktop, folder))
+                return script(Impress(self, folder))
             except Exception as error:
                 if not _lost(error):
                     raise
@@ -143,9 +147,10 @@ class Office:
 class Impress:
     """The presentation in front of one office, as one request sees it."""
 
-    def __init__(self, uno, desktop, folder=None):
-        self.uno = uno
-        self.desktop = desktop
+    def __init__(self, office, folder=None):
+        self.office = office
+        self.uno = office.uno
+        self.desktop = office.desktop
         self.folder = folder  # where exports go; the temporary folder when None
         self._document = None
 
@@ -185,15 +190,25 @@ class Impress:
             return url
         return self.document.getTitle()
 
+    def _kept(self):
+        """The slide show and the slides of the document, fetched once for each document."""
+        uid = self.document.RuntimeUID
+        if self.office.kept is None or self.office.kept[0] != uid:
+            self.office.kept = (uid, self.document.getPresentation(), self.document.getDrawPages())
+        return self.office.kept
+
+    def presentation(self):
+        return self._kept()[1]
+
     def show(self):
         """The controller of the running slide show, or None."""
-        presentation = self.document.getPresentation()
+        presentation = self.presentation()
         if not presentation.isRunning():
             return None
         return presentation.getController()
 
     def slides(self):
-        return self.document.getDrawPages()
+        return self._kept()[2]
 
     def slide_count(self):
         return self.slides().getCount()
@@ -205,12 +220,16 @@ class Impress:
             return slides.getByIndex(index)
         return None
 
-    def editing_index(self):
+    def editing_page(self):
+        """The slide the editing view shows."""
         controller = self.document.getCurrentController()
         page = getattr(controller, "CurrentPage", None) if controller is not None else None
         if page is None:
             raise NoPresentation("the presentation shows no slide in its window")
-        return page.Number - 1
+        return page
+
+    def editing_index(self):
+        return self.editing_page().Number - 1
 
     def note_of(self, index):
         return note_of_slide(self.slide(index))
@@ -229,7 +248,10 @@ def note_of_slide(slide):
     if slide is None:
         return ""
     notes = slide.getNotesPage()
-    for i in range(notes.getCount()):
+    # The notes are the last shape of a notes page, after the picture of the slide, unless the
+    # page was rearranged.
+    count = notes.getCount()
+    for i in ([count - 1] + list(range(count - 1))) if count else []:
         shape = notes.getByIndex(i)
         if shape.getShapeType() == NOTES_SHAPE:
             return shape.getString()
@@ -247,10 +269,18 @@ def _running_show(impress):
     return show
 
 
+def _position(show):
+    """The position in the show of what the show shows."""
+    position = show.getCurrentSlideIndex()
+    if position < 0:
+        raise NoPresentation("the slide show shows no slide")
+    return position
+
+
 def _showing(show):
     """The position in the show and the slide of what the show shows."""
-    position = show.getCurrentSlideIndex()
-    slide = show.getCurrentSlide() if position >= 0 else None
+    position = _position(show)
+    slide = show.getCurrentSlide()
     if slide is None:
         raise NoPresentation("the slide show shows no slide")
     return position, slide
@@ -274,14 +304,16 @@ def _note(in_show, word):
     def script(impress):
         if in_show:
             show = _running_show(impress)
-            position, current = _showing(show)
             if word == "Current":
-                return note_of_slide(current)
+                return note_of_slide(_showing(show)[1])
+            position = _position(show)
             if word == "Next":
                 return note_of_slide(_show_slide(show, show.getNextSlideIndex()))
             return note_of_slide(_show_previous(show, position))
-        index = impress.editing_index()
-        return impress.note_of(index + {"Current": 0, "Next": 1, "Alternate": -1}[word])
+        page = impress.editing_page()
+        if word == "Current":
+            return note_of_slide(page)
+        return impress.note_of(page.Number - 1 + {"Next": 1, "Alternate": -1}[word])
     return script
 
 
@@ -296,7 +328,7 @@ def is_open(impress):
 
 def is_playing(impress):
     # Any result means the show runs; no output is no result.
-    return "yes" if impress.show() is not None else None
+    return "yes" if impress.presentation().isRunning() else None
 
 
 def play(impress):
@@ -304,7 +336,7 @@ def play(impress):
     own first slide or custom show starts as its slide-show settings say; otherwise the show
     starts at the first slide that is not hidden (Impress by itself would start at the slide the
     editing view shows)."""
-    presentation = impress.document.getPresentation()
+    presentation = impress.presentation()
     if presentation.isRunning():
         return None
     if presentation.FirstPage or presentation.CustomShow:

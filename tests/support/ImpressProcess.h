@@ -36,6 +36,8 @@ public:
     // Ends the office at once, as a crash would.
     void kill();
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    // The office's process group, 0 before it starts.
+    pid_t processGroup() const { return group_; }
     // What went wrong, and what the office printed.
     QString log();
 
