@@ -83,10 +83,10 @@ foreach(flavour IN LISTS PC_FLAVOURS)
     add_custom_command(
         OUTPUT ${stamp}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${contents}/MacOS ${contents}/Resources/translations
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:pc_app> ${contents}/MacOS/${FLAVOUR_NAME}
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:pc_main> ${contents}/MacOS/${FLAVOUR_NAME}
         ${copy_resources}
         COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-        DEPENDS pc_app ${PC_RESOURCE_FILES} ${PC_TRANSLATION_FILES}
+        DEPENDS pc_main ${PC_RESOURCE_FILES} ${PC_TRANSLATION_FILES}
         COMMENT "Assembling ${FLAVOUR_NAME}.app")
     list(APPEND PC_BUNDLE_OUTPUTS ${stamp})
 endforeach()

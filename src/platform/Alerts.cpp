@@ -1,23 +1,17 @@
 #include "Alerts.h"
 
-#include <QMessageBox>
-#include <QPushButton>
+#include <cstdio>
 
 namespace platform {
 
-int QtAlerts::runModal(const AlertRequest& request) {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Warning);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(request.messageText);
-    box.setInformativeText(request.informativeText);
-    QList<QAbstractButton*> buttons;
-    for (const QString& title : request.buttons)
-        buttons.append(
-            box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-    box.exec();
-    const qsizetype index = buttons.indexOf(box.clickedButton());
-    return index < 0 ? 0 : int(index);
+int LoggedAlerts::runModal(const AlertRequest& request) {
+    std::fprintf(stderr, "alert: %s: %s\n", qUtf8Printable(request.messageText),
+                 qUtf8Printable(request.informativeText));
+    return 0;
+}
+
+void LoggedAlerts::beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) {
+    completion(std::nullopt);
 }
 
 } // namespace platform

@@ -3,25 +3,37 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 namespace platform {
+
+enum class AlertStyle { Warning, Informational, Critical };
 
 struct AlertRequest {
     QString messageText;
     QString informativeText;
     QStringList buttons;
+    AlertStyle style = AlertStyle::Warning;
 };
 
-// Modal alerts. Callers are on the main thread.
+// Modal alerts and panels. Callers are on the main thread.
 class Alerts {
 public:
     virtual ~Alerts() = default;
     // Shows the alert and returns the index of the button the user pressed.
     virtual int runModal(const AlertRequest& request) = 0;
+    // A folder chooser (folders only, one choice, new folders allowed) attached to the active window;
+    // the completion gets the chosen folder's path, or nothing when the user cancels.
+    virtual void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) = 0;
 };
 
-class QtAlerts : public Alerts {
+// Alerts where nobody is there to answer: each alert goes to the log and is answered with its first
+// button; a panel is cancelled.
+class LoggedAlerts : public Alerts {
 public:
     int runModal(const AlertRequest& request) override;
+    void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
 };
 
 } // namespace platform

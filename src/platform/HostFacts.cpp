@@ -8,6 +8,8 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -62,6 +64,15 @@ std::optional<QStringList> LinuxHostFacts::applicationsFolderEntries() {
         urls.append(url);
     }
     return urls;
+}
+
+QString LinuxHostFacts::userName() {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return qEnvironmentVariable("USER");
 }
 
 } // namespace platform

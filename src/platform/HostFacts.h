@@ -29,6 +29,8 @@ public:
     // Absolute file URL texts of the entries of the installed-applications folder, hidden entries
     // skipped (folders end in "/"); nothing when the folder cannot be listed.
     virtual std::optional<QStringList> applicationsFolderEntries() = 0;
+    // The login name of the user the process runs as.
+    virtual QString userName() = 0;
 };
 
 class LinuxHostFacts : public HostFacts {
@@ -40,6 +42,7 @@ public:
     QString operatingSystemVersionString() override;
     std::optional<std::vector<InterfaceAddress>> interfaceAddresses() override;
     std::optional<QStringList> applicationsFolderEntries() override;
+    QString userName() override;
 
 private:
     QString applicationsFolder_;

@@ -37,7 +37,7 @@ template <typename T, typename Make> std::shared_ptr<T> get(std::shared_ptr<T>& 
 
 std::shared_ptr<Alerts> Platform::alerts() {
     std::lock_guard lock(registry().mutex);
-    return get(registry().alerts, [] { return std::make_shared<QtAlerts>(); });
+    return get(registry().alerts, [] { return std::make_shared<LoggedAlerts>(); });
 }
 
 std::shared_ptr<CommandRunner> Platform::commandRunner() {

@@ -3,7 +3,7 @@
 #include "core/Coercion.h"
 #include "core/GlobalQueue.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
 #include "platform/Bundle.h"
@@ -19,10 +19,6 @@
 #include <QLocale>
 
 namespace {
-
-const QString kUpdatePptStatus = QStringLiteral("kUpdatePptStatus");
-const QString kStartGeneratingPdf = QStringLiteral("kStartGeneratingPdf");
-const QString kFinishedGeneratingPdf = QStringLiteral("kFinishedGeneratingPdf");
 
 QString describe(const platform::ScriptError& error) {
     return QStringLiteral("{\n    NSAppleScriptErrorMessage = \"%1\";\n    NSAppleScriptErrorNumber = %2;\n}")
@@ -120,18 +116,17 @@ void PowerPointHelper::refresh() {
 }
 
 bool PowerPointHelper::isApplicationStarted() {
-    auto& center = NotificationCenter::defaultCenter();
     if (_isPptOpen()) {
         LOG_VERBOSE("PowerPoint opened.");
-        center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusPowerPoint));
+        post(Notifications::kUpdatePptStatus, kStatusPowerPoint);
         return true;
     }
     if (_isKeynoteOpen()) {
         LOG_VERBOSE("Keynote opened.");
-        center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusKeynote));
+        post(Notifications::kUpdatePptStatus, kStatusKeynote);
         return true;
     }
-    center.post(kUpdatePptStatus, QVariant::fromValue<uint>(kStatusNone));
+    post(Notifications::kUpdatePptStatus, kStatusNone);
     return false;
 }
 
@@ -370,11 +365,11 @@ void PowerPointHelper::generatePdf(const QString& fileName) {
 }
 
 void PowerPointHelper::runExportTask(int kind) {
-    NotificationCenter::defaultCenter().post(kStartGeneratingPdf, kind);
+    post(Notifications::kStartGeneratingPdf, kind);
     isGeneratingPdf_ = true;
     tempPdfFilePath_.set(kind == kStatusPowerPoint ? ppt2Pdf() : keynote2Pdf());
     ThreadHelper::RunOnMainThread([this, kind] {
-        NotificationCenter::defaultCenter().post(kFinishedGeneratingPdf, kind);
+        post(Notifications::kFinishedGeneratingPdf, kind);
         isGeneratingPdf_ = false;
         const auto exported = tempPdfFilePath();
         const auto target = activePdfPath();

@@ -7,7 +7,7 @@
 
 #include "core/Coercion.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
 #include "platform/Bundle.h"
@@ -139,7 +139,7 @@ bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QSt
     if (type == u"heartbeat") {
         if (fromIpAddr && !StringHelper::isNullOrEmpty(arguments)) {
             network.sendLanHeartBeatToHost(*fromIpAddr, QStringLiteral("heartBeat|OK:") + *arguments);
-            NotificationCenter::defaultCenter().post(QStringLiteral("kLanConnectionStatusChanged"), true);
+            post(Notifications::kLanConnectionStatusChanged, true);
         }
         return false;
     }

@@ -7,7 +7,7 @@
 #include "core/ErrorHelper.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
 #include "platform/Bundle.h"
@@ -17,12 +17,6 @@
 
 #include <QNetworkAccessManager>
 #include <QTimer>
-
-namespace {
-
-const QString kUpdateConnectionStatus = QStringLiteral("kUpdateConnectionStatus");
-
-} // namespace
 
 SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
     static SWDMacNetworkManager* shared = new SWDMacNetworkManager(
@@ -172,7 +166,7 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         collaborators_.transport->send(UdpSocketRole::Confirm, *fromIpAddr, quint16(kConnectPort), "Confirm");
         Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, deviceName);
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(deviceName));
 }
 
 void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
@@ -182,7 +176,7 @@ void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
             return;
         isAcceptingNewConnection_ = true;
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
 }
 
 void SWDMacNetworkManager::disconnect() {
@@ -191,7 +185,7 @@ void SWDMacNetworkManager::disconnect() {
         connectingDeviceDic_.clear();
         isAcceptingNewConnection_ = true;
     }
-    NotificationCenter::defaultCenter().post(kUpdateConnectionStatus, QString(""));
+    post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
 }
 
 void SWDMacNetworkManager::sendLanHeartBeatToHost(const QString& host, const QString& message) {

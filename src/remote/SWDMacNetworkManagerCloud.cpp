@@ -7,7 +7,7 @@
 #include "core/GlobalQueue.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
-#include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
 #include "platform/HostFacts.h"
@@ -25,7 +25,6 @@
 
 namespace {
 
-const QString kApiConnectionStatusChanged = QStringLiteral("kApiConnectionStatusChanged");
 // What the HTTP stack waits for a heartbeat or a poll when the request sets no time-out of its own.
 constexpr int kDefaultRequestTimeout = 60000;
 // The largest answer the channel reads; a longer one is cut off and counts as a failed request.
@@ -128,14 +127,14 @@ void SWDMacNetworkManager::handleHeartBeatSuccess() {
     }
     if (!task_)
         startGettingCommandFromApi();
-    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, true);
+    post(Notifications::kApiConnectionStatusChanged, true);
 }
 
 void SWDMacNetworkManager::handleHeartBeatFailure() {
     ++apiHeartBeatFailureCount_;
     LOG_ERROR("api:send api heartbeat failed. failureCount = {}", apiHeartBeatFailureCount_);
     LOG_INFO("api:Disconnected from server, pause getting command From Api");
-    NotificationCenter::defaultCenter().post(kApiConnectionStatusChanged, false);
+    post(Notifications::kApiConnectionStatusChanged, false);
     if (QNetworkReply* poll = std::exchange(task_, nullptr))
         poll->abort();
 }

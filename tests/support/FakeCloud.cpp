@@ -15,6 +15,7 @@ struct FakeCloud::Impl {
     QByteArray heartbeatBody = "\"heartBeat|OK\"";
     int pollHoldMs = 2000;
     std::deque<QByteArray> commands;
+    std::pair<QByteArray, QByteArray> appVersions{"{}", "application/json"};
     std::vector<Request> requests;
     quint16 port = 0;
     std::unique_ptr<httplib::Server> server;
@@ -80,6 +81,13 @@ struct FakeCloud::Impl {
                 commands.pop_front();
             }
             response.set_content(body.toStdString(), "application/json");
+        });
+        s->Get("/api/AppVersions", [this](const httplib::Request& r, httplib::Response& response) {
+            record(r);
+            if (failed(response))
+                return;
+            std::lock_guard lock(mutex);
+            response.set_content(appVersions.first.toStdString(), appVersions.second.toStdString());
         });
         s->Post("/api/Info", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
@@ -164,6 +172,11 @@ void FakeCloud::queueCommand(const QByteArray& body) {
     std::lock_guard lock(impl_->mutex);
     impl_->commands.push_back(body);
     impl_->commandQueued.notify_all();
+}
+
+void FakeCloud::setAppVersions(const QByteArray& body, const QByteArray& contentType) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->appVersions = {body, contentType};
 }
 
 std::vector<FakeCloud::Request> FakeCloud::requests() const {

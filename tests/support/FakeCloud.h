@@ -35,6 +35,8 @@ public:
     // How long a poll waits for a command before answering with an empty body.
     void setPollHold(int milliseconds);
     void queueCommand(const QByteArray& body);
+    // The answer to the update check.
+    void setAppVersions(const QByteArray& body, const QByteArray& contentType = "application/json");
 
     std::vector<Request> requests() const;
     std::vector<Request> requests(const QString& path) const;

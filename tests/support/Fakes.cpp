@@ -6,6 +6,14 @@ int RecordingAlerts::runModal(const platform::AlertRequest& request) {
     return answer;
 }
 
+void RecordingAlerts::beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) {
+    {
+        std::lock_guard lock(mutex_);
+        ++folderPanels;
+    }
+    completion(folderAnswer);
+}
+
 std::vector<platform::AlertRequest> RecordingAlerts::shown() const {
     std::lock_guard lock(mutex_);
     return shown_;

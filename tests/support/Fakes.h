@@ -13,12 +13,15 @@
 #include <mutex>
 #include <vector>
 
-// Records every alert and answers with a chosen button.
+// Records every alert and answers with a chosen button; a folder panel answers folderAnswer.
 class RecordingAlerts : public platform::Alerts {
 public:
     int runModal(const platform::AlertRequest& request) override;
+    void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
     std::vector<platform::AlertRequest> shown() const;
     int answer = 0;
+    std::optional<QString> folderAnswer;
+    int folderPanels = 0;
 
 private:
     mutable std::mutex mutex_;
@@ -70,11 +73,13 @@ public:
         return interfaces;
     }
     std::optional<QStringList> applicationsFolderEntries() override { return applications; }
+    QString userName() override { return user; }
 
     QString host = QStringLiteral("test-host");
     QString osVersion = QStringLiteral("Version 1.0 (Test)");
     std::optional<std::vector<platform::InterfaceAddress>> interfaces;
     std::optional<QStringList> applications;
+    QString user = QStringLiteral("tester");
 };
 
 class RecordingWorkspace : public platform::Workspace {

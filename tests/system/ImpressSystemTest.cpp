@@ -1,5 +1,5 @@
 // The whole road with a real presentation program: LibreOffice Impress on the test's X display shows a
-// deck the test made, the headless service host runs the bundle's PowerPoint scripts against it, and a
+// deck the test made, the application runs the bundle's PowerPoint scripts against it, and a
 // phone in a network namespace of its own pairs, starts the show, moves it one slide with the down arrow
 // and reads the slide information.
 #include "ImpressProcess.h"
@@ -87,7 +87,7 @@ protected:
     QTemporaryDir work;
     PhoneNamespace phoneHost;
     ImpressProcess impress;
-    ServiceHostProcess host{"PodiumCast"};
+    AppProcess host{"PodiumCast"};
 };
 
 } // namespace

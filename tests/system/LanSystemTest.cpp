@@ -1,6 +1,8 @@
-// The LAN endpoint end to end: the headless service host on this machine, the phone in a network
+// The LAN endpoint end to end: the application on this machine, the phone in a network
 // namespace of its own, datagrams over a veth pair.
 #include "SystemTestSupport.h"
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +38,7 @@ protected:
     }
 
     PhoneNamespace phoneHost;
-    ServiceHostProcess host{"PodiumCast"};
+    AppProcess host{"PodiumCast"};
 };
 
 } // namespace
@@ -81,6 +83,14 @@ TEST_F(LanSystemTest, DiscoveryPairingHeartbeatAndStop) {
     EXPECT_EQ(phoneAt(second, host.port("CommandPort"), {"5|connect|B,Phone B"}, 1),
               QStringList{connect + " Confirm"});
 
+    // SIGTERM: the sockets close and the application ends well; its log folder holds what it said.
     EXPECT_EQ(host.terminate(), 0) << host.output().toStdString();
     EXPECT_TRUE(host.output().contains("stop listening"));
+    const QDir logs(host.homePath() + "/Documents/podiumcastlogfiles");
+    const QStringList files = logs.entryList({"com.brisvane.PodiumCastForMac *.log"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1) << logs.entryList().join(' ').toStdString();
+    QFile log(logs.filePath(files[0]));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray written = log.readAll();
+    EXPECT_TRUE(written.contains("Connection refuse") && written.contains("stop listening"));
 }

@@ -1,4 +1,4 @@
-// The road of a command end to end: the headless service host with the fake presentation application,
+// The road of a command end to end: the application with the fake presentation application,
 // the phone in a network namespace of its own, and the fake cloud on loopback.
 #include "SystemTestSupport.h"
 
@@ -32,7 +32,7 @@ protected:
             GTEST_SKIP() << "no network namespace for the phone: " << phoneHost.error().toStdString();
         ASSERT_TRUE(cloud.start());
         cloud.setPollHold(1000);
-        host = std::make_unique<ServiceHostProcess>(flavour, QVariantMap{{"ApiRoot", cloud.root()}});
+        host = std::make_unique<AppProcess>(flavour, QVariantMap{{"ApiRoot", cloud.root()}});
         fake = std::make_unique<FakePresentation>(host->bundle());
         fake->openPpt("/decks/talk.pptx");
         fake->setPptSize("960", "720");
@@ -66,7 +66,7 @@ protected:
 
     PhoneNamespace phoneHost;
     FakeCloud cloud;
-    std::unique_ptr<ServiceHostProcess> host;
+    std::unique_ptr<AppProcess> host;
     std::unique_ptr<FakePresentation> fake;
 };
 

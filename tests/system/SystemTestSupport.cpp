@@ -79,7 +79,7 @@ std::pair<int, QByteArray> PhoneNamespace::get(const QString& url) const {
     return {out.left(newline).toInt(), out.mid(newline + 1)};
 }
 
-ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap& overrides) {
+AppProcess::AppProcess(const QString& flavour, const QVariantMap& overrides) {
     const platform::Bundle built(QString(PC_BUNDLES_DIR) + "/" + flavour + ".app");
     info_ = built.infoDictionary();
     for (const char* key : {"ConnectPort", "DataPort", "CheckPort", "CommandPort", "LanInfoPort", "HttpPort"})
@@ -87,20 +87,22 @@ ServiceHostProcess::ServiceHostProcess(const QString& flavour, const QVariantMap
     for (auto it = overrides.begin(); it != overrides.end(); ++it)
         info_.insert(it.key(), it.value());
     bundle_ = std::make_unique<TestBundle>(info_, flavour);
+    executable_ = bundle_->path() + "/Contents/MacOS/" + flavour;
+    QFile::copy(built.executablePath(), executable_);
     const QDir resources(built.resourcesPath());
     for (const QString& file : resources.entryList(QDir::Files)) {
         QFile::copy(resources.filePath(file), bundle_->resourcesPath() + "/" + file);
     }
 }
 
-ServiceHostProcess::~ServiceHostProcess() {
+AppProcess::~AppProcess() {
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();
         process_.waitForFinished(10000);
     }
 }
 
-bool ServiceHostProcess::start() {
+bool AppProcess::start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
@@ -110,24 +112,24 @@ bool ServiceHostProcess::start() {
         env.insert(it.key(), it.value().toString());
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(PC_SERVICE_HOST, {bundle_->path()});
+    process_.start(executable_, {});
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
         process_.waitForReadyRead(100);
         output_ += QString::fromUtf8(process_.readAll());
-        if (output_.contains("service host ready"))
+        if (output_.contains("_confirmSocket = ")) // the last of the sockets is bound
             return true;
     }
     return false;
 }
 
-QString ServiceHostProcess::output() {
+QString AppProcess::output() {
     output_ += QString::fromUtf8(process_.readAll());
     return output_;
 }
 
-int ServiceHostProcess::terminate() {
+int AppProcess::terminate() {
     process_.terminate();
     if (!process_.waitForFinished(30000))
         return -1;

@@ -36,28 +36,29 @@ private:
     QString error_;
 };
 
-// The headless service host on a copy of a built bundle with free ports of its own.
-class ServiceHostProcess {
+// The application in a copy of a built bundle with free ports of its own, in a home folder of its own.
+class AppProcess {
 public:
     // flavour: "PodiumCast", "SlideWand" or "Steerlynx"; overrides replace keys of its Info.plist.
-    ServiceHostProcess(const QString& flavour, const QVariantMap& overrides = {});
-    ~ServiceHostProcess();
+    AppProcess(const QString& flavour, const QVariantMap& overrides = {});
+    ~AppProcess();
 
     // Sets a variable of the host's environment; call before start().
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
     bool start();
-    // The host's home folder; its cache folder is .cache inside.
+    // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
     // SIGTERM; the exit code, or -1 when it did not end.
     int terminate();
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
-    // What the host wrote so far.
+    // What the application wrote so far.
     QString output();
     TestBundle& bundle() { return *bundle_; }
 
 private:
     std::unique_ptr<TestBundle> bundle_;
     QVariantMap info_;
+    QString executable_;
     QTemporaryDir home_;
     QVariantMap environment_;
     QProcess process_;

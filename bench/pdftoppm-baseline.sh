@@ -6,13 +6,13 @@
 #   thumbnail  the first page as an 800-wide JPEG at quality 80 (the LAN thumbnail), rendered at that width;
 #   start-up   the first page at 1 x 1 pixel: roughly what starting pdftoppm and opening the file cost.
 # Each run includes starting the process and writing the files. Uses hyperfine when installed, else a loop.
-#   tests/bench/pdftoppm-baseline.sh [build dir] [runs] [pages]
+#   bench/pdftoppm-baseline.sh [build dir] [runs] [pages]
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=${2:-5}
 pages=${3:-100}
-bench="$build/tests/bench/bench_pdf"
+bench="$build/bench/bench_pdf"
 
 [ -x "$bench" ] || { echo "no $bench: cmake --build --preset default --target bench_pdf" >&2; exit 1; }
 command -v pdftoppm >/dev/null || { echo "pdftoppm is missing: scripts/setup installs poppler-utils" >&2; exit 1; }

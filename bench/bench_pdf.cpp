@@ -14,7 +14,7 @@
 //   bench_pdf [benchmark options]
 //   bench_pdf --write-fixture=PATH [PAGES]   writes the benchmark's deck (one page unless PAGES) to PATH,
 //                                           prints its page size in points ("960 540") and exits;
-//                                           tests/bench/pdftoppm-baseline.sh uses it.
+//                                           bench/pdftoppm-baseline.sh uses it.
 #include "core/Image.h"
 #include "presentation/PDFHelper.h"
 #include "presentation/PowerPointHelper.h"

@@ -4,7 +4,7 @@
 // the interpreter start-up inside a run on its own, one poll pass with the processor time it costs, one
 // LAN slide-information document and one push (both documents) with the show running, and the export.
 // Needs soffice, python3-uno and an X display, e.g.
-//   xvfb-run -a build/tests/bench/bench_impress --benchmark_min_time=2
+//   xvfb-run -a build/bench/bench_impress --benchmark_min_time=2
 #include "Fakes.h"
 #include "ImpressProcess.h"
 #include "Wait.h"

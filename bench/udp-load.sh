@@ -3,15 +3,15 @@
 # all three, the key commands handled a second beside the rate a plain socket receives the same flood,
 # then the time from one datagram to its posted key event when nothing queues (bench_udp_load).
 # The senders run in a network namespace of the run's own (needs root; loopback otherwise).
-#   tests/bench/udp-load.sh [build dir] [bench_udp_load options: --seconds S --samples N --loopback]
+#   bench/udp-load.sh [build dir] [bench_udp_load options: --seconds S --samples N --loopback]
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 build=build
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
     build=$1
     shift
 fi
-bench="$build/tests/bench/bench_udp_load"
+bench="$build/bench/bench_udp_load"
 [ -x "$bench" ] || { echo "no $bench: cmake --build --preset default --target bench_udp_load" >&2; exit 1; }
 
 log=$(mktemp)

@@ -1,5 +1,5 @@
 // The LAN slide-information server holding a document of the size a phone really fetches, for load
-// runs with an HTTP load generator (tests/bench/http-load.sh). The document has the members of the LAN
+// runs with an HTTP load generator (bench/http-load.sh). The document has the members of the LAN
 // kind and two 800 x 600 JPEG thumbnails (quality 0.8, base64) of slides drawn here, encoded the way
 // the presentation bridge encodes them. The handler does what the service's does on every request:
 // reads the stored text and converts it to UTF-8.

@@ -4,12 +4,12 @@
 # in the same run with the same wrk settings; prints requests a second and latency percentiles of both.
 # Both listen for loopback clients only in this run, and both are stopped at the end; nginx runs on a
 # configuration of its own in a temporary folder, never as the system's service.
-#   tests/bench/http-load.sh [build dir]
+#   bench/http-load.sh [build dir]
 # Settings: THREADS (2), CONNECTIONS (32), DURATION (10s), WARMUP (2s), ROUNDS (1), NGINX_WORKERS (auto).
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 build=${1:-build}
-server="$build/tests/bench/bench_lan_http_server"
+server="$build/bench/bench_lan_http_server"
 threads=${THREADS:-2}
 connections=${CONNECTIONS:-32}
 duration=${DURATION:-10s}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/Alerts.h"
+
+// Alerts as Qt message boxes and panels as Qt file dialogs.
+class QtAlerts : public platform::Alerts {
+public:
+    int runModal(const platform::AlertRequest& request) override;
+    void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
+};
