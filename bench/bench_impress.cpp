@@ -286,6 +286,10 @@ void push(benchmark::State& state, Mode mode, bool oneReading) {
 // The work happens in other processes, so wall time decides the number of iterations.
 BENCHMARK(interpreterStart)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(interpreterWithUno)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The floor of any script run: the runner starting a shell script that prints "no".
+BENCHMARK_CAPTURE(scriptRun, isKeynoteOpenOrNot_shellScript, "isKeynoteOpenOrNot", Mode::Bridge)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(scriptRun, isPptOpenOrNot_onItsOwn, "isPptOpenOrNot", Mode::OnItsOwn)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

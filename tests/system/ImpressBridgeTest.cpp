@@ -1,6 +1,7 @@
 // The bundle's PowerPoint scripts as clients of the resident bridge to LibreOffice Impress: no bridge
 // listening, a bridge ending during a request or by itself, and an office started again on its pipe.
 #include "ImpressProcess.h"
+#include "Wait.h"
 #include "platform/ProcessScriptRunner.h"
 
 #include <QCoreApplication>
@@ -96,6 +97,7 @@ TEST_F(ImpressBridgeTest, AScriptStartsTheBridgeWhenNoneListensAndLaterScriptsUs
     idle.start(QStringLiteral("/usr/bin/python3"),
                {"-EsB", kResources + "/impress_bridge.py", "serve", socket(), "1"});
     ASSERT_TRUE(idle.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket()); }, 20000)) << "the bridge did not listen";
     EXPECT_EQ(answer("isPptOpenOrNot"), "no");
     EXPECT_EQ(bridge(), pid_t(idle.processId()));
     EXPECT_TRUE(idle.waitForFinished(10000));
