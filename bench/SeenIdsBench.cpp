@@ -3,6 +3,8 @@
 #include "remote/SWDMacNetworkManager.h"
 
 #include "FakeDatagramTransport.h"
+#include "Fakes.h"
+#include "RecordingEventPoster.h"
 #include "TestBundle.h"
 
 #include <benchmark/benchmark.h>
@@ -13,8 +15,8 @@ namespace {
 void BM_DistinctIdsWhileUnpaired(benchmark::State& state) {
     const TestBundle bundle({{"CFBundleIdentifier", "com.brisvane.SlideWandForMac"}});
     bundle.makeMain();
-    SWDMacNetworkManager network({std::make_shared<FakeDatagramTransport>(), {}, {}});
-    SWDMacCommandManager executor({&network, {}, {}});
+    SWDMacNetworkManager network({std::make_shared<FakeDatagramTransport>(), {}, {}, std::make_shared<FakeHostFacts>()});
+    SWDMacCommandManager executor({&network, {}, {}, std::make_shared<RecordingEventPoster>(), nullptr, Flavour::SlideWand});
     qint64 next = 0;
     const size_t heapBefore = mallinfo2().uordblks;
     for (auto _ : state)

@@ -43,8 +43,8 @@ struct Deck {
         scripts->answerText("getPptWidth", "960");
         scripts->answerText("getPptHeight", "540");
         scripts->answerText("ppt2Pdf", pdf);
-        helper = PowerPointHelper::create(
-            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e9});
+        helper = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(),
+                                           std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e9});
         helper->setIsAllowGeneratePDF(false);
         helper->refresh();
         // The cached PDF the export would have left, and both pages rendered once.

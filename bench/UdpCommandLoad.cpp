@@ -384,6 +384,9 @@ private:
 // The network service with the command executor on fresh ports, made and destroyed on the main thread;
 // the presentation bridge is a stand-in whose scripts answer nothing, and the slide-information push
 // after a command does nothing.
+// Where the service's synthesised input goes, for the whole run.
+std::shared_ptr<RecordingEventPoster> servicePoster;
+
 class Service {
 public:
     Service() {
@@ -399,21 +402,18 @@ public:
                             {"LanInfoPort", 0},
                             {"HttpPort", 0}});
             bundle_->makeMain();
-            presentation_ =
-                PowerPointHelper::create({std::make_shared<FakeScriptRunner>(),
-                                          std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+            presentation_ = PowerPointHelper::create(
+                {std::make_shared<FakeScriptRunner>(), std::make_shared<RecordingCommandRunner>(),
+                 std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e6});
             network_ = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
                 transport_,
                 [this](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
                     executor_->executeCommand(command, fromIpAddr);
                 },
-                [this]() -> PowerPointHelper& {
-                    return *presentation_;
-                }});
+                [this]() -> PowerPointHelper& { return *presentation_; }, std::make_shared<FakeHostFacts>()});
             executor_ = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; },
-                [] {
-                }});
+                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; }, [] {},
+                servicePoster, nullptr, Flavour::SlideWand});
             network_->startUdp();
         });
     }
@@ -577,7 +577,7 @@ void run(const Options& options) {
     auto poster = std::make_shared<RecordingEventPoster>();
     PostedEvents events;
     events.attach(*poster);
-    platform::Platform::setEventPoster(poster);
+    servicePoster = poster;
 
     // The paced run comes first, on a process that no flood has touched yet.
     const Latency latency = pacedLatency(host, events, options);
@@ -590,7 +590,7 @@ void run(const Options& options) {
     results.push_back(serviceLoad(host, *poster, events, 3, "cmd|{DOWN}", options));
     results.push_back(serviceLoad(host, *poster, events, 1, "move|{1,1}", options));
     results.push_back(serviceLoad(host, *poster, events, 3, "move|{1,1}", options));
-    platform::Platform::setEventPoster(nullptr);
+    servicePoster.reset();
 
     std::printf("UDP command load: %.1f s of sending a run; %s\n", options.seconds,
                 qPrintable(host.describe()));

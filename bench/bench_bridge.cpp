@@ -39,7 +39,7 @@ struct Setup {
         helper =
             PowerPointHelper::create({std::make_shared<platform::ProcessScriptRunner>(bundle.resourcesPath()),
                                       std::make_shared<RecordingCommandRunner>(),
-                                      QStringLiteral("com.brisvane.PodiumCastForMac"), 1e6});
+                                      std::make_shared<FakeHostFacts>(), Flavour::PodiumCast, 1e6});
         // The first pass finds the document and starts the export, whose completion needs the main
         // loop.
         if (!waitUntil([&] {

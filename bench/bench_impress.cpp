@@ -203,7 +203,7 @@ void pdfExport(benchmark::State& state) {
 std::shared_ptr<PowerPointHelper> bridge() {
     auto helper = PowerPointHelper::create({std::make_shared<platform::ProcessScriptRunner>(kResources),
                                             std::make_shared<RecordingCommandRunner>(),
-                                            QStringLiteral("com.brisvane.PodiumCastForMac"), 1e6});
+                                            std::make_shared<FakeHostFacts>(), Flavour::PodiumCast, 1e6});
     if (!waitUntil(
             [&] {
                 const auto pdf = helper->activePdfPath();

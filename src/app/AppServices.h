@@ -12,11 +12,15 @@ class QNetworkAccessManager;
 
 namespace platform {
 class Bundle;
-}
+class CommandRunner;
+class EventPoster;
+class HostFacts;
+class ScriptRunner;
+} // namespace platform
 
 // The application's composition root: made once at launch on the main thread, it builds the platform's
-// implementations and the services, installs them where the rest of the program reaches them, and hands
-// the delegate and each window what they need.
+// implementations and installs the services (each made on first use, from what the root built) where
+// their class accessors find them, and hands the delegate and each window what they need.
 class AppServices {
 public:
     explicit AppServices(std::shared_ptr<const platform::Bundle> bundle);
@@ -34,9 +38,14 @@ public:
     bool openFirstWindow(const QString& name);
 
 private:
+    void installServices();
     void startServices();
 
     std::shared_ptr<const platform::Bundle> bundle_;
     Flavour flavour_;
+    std::shared_ptr<platform::ScriptRunner> scripts_;
+    std::shared_ptr<platform::CommandRunner> commands_;
+    std::shared_ptr<platform::EventPoster> events_;
+    std::shared_ptr<platform::HostFacts> host_;
     std::unique_ptr<QNetworkAccessManager> http_;
 };

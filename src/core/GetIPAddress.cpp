@@ -7,8 +7,12 @@
 #include <QStringList>
 
 std::optional<QMap<QString, QString>> GetIPAddress::getIPAddresses() {
+    return getIPAddresses(*platform::Platform::hostFacts());
+}
+
+std::optional<QMap<QString, QString>> GetIPAddress::getIPAddresses(platform::HostFacts& host) {
     using Family = platform::InterfaceAddress::Family;
-    const auto interfaces = platform::Platform::hostFacts()->interfaceAddresses();
+    const auto interfaces = host.interfaceAddresses();
     if (!interfaces)
         return std::nullopt;
     QMap<QString, QString> table;

@@ -19,8 +19,12 @@ QString LocalUtils::GetMachineIndex() {
 }
 
 QStringList LocalUtils::GetLanIpList() {
+    return GetLanIpList(*platform::Platform::hostFacts());
+}
+
+QStringList LocalUtils::GetLanIpList(platform::HostFacts& host) {
     QStringList list;
-    if (const auto table = GetIPAddress::getIPAddresses()) {
+    if (const auto table = GetIPAddress::getIPAddresses(host)) {
         for (const QString& address : *table) {
             if (address.contains(u'.'))
                 list.append(address);

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace platform {
+class HostFacts;
+}
+
 // The machine's identity and addresses.
 class LocalUtils {
 public:
@@ -10,6 +14,7 @@ public:
     static QString GetMachineIndex();
     // Every IPv4 address of the interfaces that are up (127.0.0.1 included), in the table's order.
     static QStringList GetLanIpList();
+    static QStringList GetLanIpList(platform::HostFacts& host);
     // Whether the text is a private IPv4 address (10/8, 172.16/12, 192.168/16).
     static bool IsLanAddress(const std::optional<QString>& address);
     // The entries of the installed-applications folder joined by ",", escaped for a JSON value.

@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include "Alerts.h"
+#include "Bundle.h"
 #include "CommandRunner.h"
 #include "EventPoster.h"
 #include "HostFacts.h"
@@ -62,7 +63,8 @@ std::shared_ptr<HostFacts> Platform::hostFacts() {
 std::shared_ptr<Workspace> Platform::workspace() {
     auto runner = commandRunner();
     std::lock_guard lock(registry().mutex);
-    return get(registry().workspace, [&] { return std::make_shared<LinuxWorkspace>(runner); });
+    return get(registry().workspace,
+               [&] { return std::make_shared<LinuxWorkspace>(runner, Bundle::main()->executablePath()); });
 }
 
 void Platform::setAlerts(std::shared_ptr<Alerts> alerts) {

@@ -1,14 +1,14 @@
 #include "Workspace.h"
 
-#include "Bundle.h"
 #include "CommandRunner.h"
 
 #include <QDesktopServices>
 
 namespace platform {
 
-LinuxWorkspace::LinuxWorkspace(std::shared_ptr<CommandRunner> runner)
-    : runner_(std::move(runner)) {}
+LinuxWorkspace::LinuxWorkspace(std::shared_ptr<CommandRunner> runner, QString executablePath)
+    : runner_(std::move(runner))
+    , executablePath_(std::move(executablePath)) {}
 
 bool LinuxWorkspace::openUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
@@ -27,7 +27,7 @@ QString LinuxWorkspace::relaunchCommand(float seconds, const QString& executable
 }
 
 bool LinuxWorkspace::relaunchAfterDelay(float seconds) {
-    const QString command = relaunchCommand(seconds, Bundle::main()->executablePath());
+    const QString command = relaunchCommand(seconds, executablePath_);
     return runner_->startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
 }
 

@@ -21,7 +21,8 @@ public:
 
 class LinuxWorkspace : public Workspace {
 public:
-    explicit LinuxWorkspace(std::shared_ptr<CommandRunner> runner);
+    // executablePath: the program a relaunch starts.
+    LinuxWorkspace(std::shared_ptr<CommandRunner> runner, QString executablePath);
 
     bool openUrl(const QUrl& url) override;
     bool relaunchAfterDelay(float seconds) override;
@@ -31,6 +32,7 @@ public:
 
 private:
     std::shared_ptr<CommandRunner> runner_;
+    QString executablePath_;
 };
 
 } // namespace platform

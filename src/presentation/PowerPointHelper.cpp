@@ -2,14 +2,12 @@
 
 #include "core/Coercion.h"
 #include "core/GlobalQueue.h"
+#include "core/Installed.h"
 #include "core/Logger.h"
 #include "core/Notifications.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
-#include "platform/Bundle.h"
 #include "platform/CommandRunner.h"
-#include "platform/Platform.h"
-#include "platform/ProcessScriptRunner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -50,16 +48,11 @@ std::shared_ptr<PowerPointHelper> PowerPointHelper::create(Collaborators collabo
 }
 
 PowerPointHelper& PowerPointHelper::SharedHelper() {
-    // Made once, on whichever thread asks first, and kept for the life of the process.
-    static const auto* shared = [] {
-        const auto bundle = platform::Bundle::main();
-        Collaborators c;
-        c.scripts = std::make_shared<platform::ProcessScriptRunner>(bundle->resourcesPath());
-        c.commands = platform::Platform::commandRunner();
-        c.bundleIdentifier = bundle->bundleIdentifier();
-        return new std::shared_ptr<PowerPointHelper>(create(std::move(c)));
-    }();
-    return **shared;
+    return Installed<PowerPointHelper>::get("PowerPointHelper::SharedHelper");
+}
+
+void PowerPointHelper::install(std::function<std::shared_ptr<PowerPointHelper>()> factory) {
+    Installed<PowerPointHelper>::install(std::move(factory));
 }
 
 PowerPointHelper::PowerPointHelper(Collaborators collaborators)
@@ -81,7 +74,7 @@ PowerPointHelper::~PowerPointHelper() {
 
 void PowerPointHelper::init() {
     LOG_INFO("Initializing PowerPointHelper...");
-    isAllowGeneratePDF_ = collaborators_.bundleIdentifier != QStringLiteral("com.brisvane.SteerlynxForMac");
+    isAllowGeneratePDF_ = Flavours::exportsPdfByDefault(collaborators_.flavour);
     const auto folder = runAppleScript(QStringLiteral("getPdfPath"));
     tempFolderPath_.set(folder ? folder->stringValue() : std::nullopt);
     LOG_DEBUG("_tempFolderPath = {}", tempFolderPath().value_or(QStringLiteral("(null)")));

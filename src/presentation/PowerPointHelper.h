@@ -3,6 +3,7 @@
 #include "InfoDTO.h"
 
 #include "core/AtomicValue.h"
+#include "core/Flavour.h"
 #include "platform/ScriptRunner.h"
 
 #include <QDateTime>
@@ -22,7 +23,8 @@ class Image;
 
 namespace platform {
 class CommandRunner;
-}
+class HostFacts;
+} // namespace platform
 
 // The one way the program talks to the presentation applications: it runs the bundle's compiled
 // scripts, one at a time behind one lock, keeps the knowledge of which presentation is open fresh with
@@ -37,7 +39,9 @@ public:
     struct Collaborators {
         std::shared_ptr<platform::ScriptRunner> scripts;
         std::shared_ptr<platform::CommandRunner> commands;
-        std::optional<QString> bundleIdentifier;
+        // The operating-system version of the slide-information document.
+        std::shared_ptr<platform::HostFacts> host;
+        Flavour flavour = Flavour::SlideWand;
         // Seconds between poll passes; the process-wide instance polls every 5 s.
         double pollInterval = 5.0;
     };
@@ -45,8 +49,9 @@ public:
     // Runs the start-up: reads the cache folder, clears web-document PDFs left from an earlier run and
     // starts the poll. Hold the instance in a shared pointer: background tasks keep it alive.
     static std::shared_ptr<PowerPointHelper> create(Collaborators collaborators);
-    // The process-wide instance on the main bundle's scripts, made on first use from any thread.
+    // The process-wide instance the application installed, made on first use from any thread.
     static PowerPointHelper& SharedHelper();
+    static void install(std::function<std::shared_ptr<PowerPointHelper>()> factory);
     ~PowerPointHelper();
 
     // Poll.

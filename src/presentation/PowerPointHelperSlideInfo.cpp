@@ -8,7 +8,6 @@
 #include "core/Logger.h"
 #include "core/PListHelper.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -167,7 +166,7 @@ QString PowerPointHelper::slideInfoString(const std::shared_ptr<const InfoDTO>& 
                                           double createTime) {
     const QString machineId = LocalUtils::GetMachineIndex();
     const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
-    const QString osVersion = platform::Platform::hostFacts()->operatingSystemVersionString();
+    const QString osVersion = collaborators_.host->operatingSystemVersionString();
     const QVariant version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"));
 
     auto& storedInfo = isApi ? currentApiInfo_ : currentLanInfo_;

@@ -1,9 +1,7 @@
 #include "ComputerControlManager.h"
 
+#include "core/Installed.h"
 #include "core/Logger.h"
-#include "platform/Bundle.h"
-#include "platform/Platform.h"
-#include "platform/ProcessScriptRunner.h"
 
 #include <QHash>
 #include <algorithm>
@@ -86,17 +84,11 @@ ComputerControlManager::ComputerControlManager(ControlUtil::Collaborators collab
     : cu_(std::make_shared<ControlUtil>(std::move(collaborators))) {}
 
 ComputerControlManager& ComputerControlManager::SharedManager() {
-    // Made once, on whichever thread asks first, and kept for the life of the process.
-    static ComputerControlManager* shared = [] {
-        const auto bundle = platform::Bundle::main();
-        ControlUtil::Collaborators c;
-        c.commands = platform::Platform::commandRunner();
-        c.scripts = std::make_shared<platform::ProcessScriptRunner>(bundle->resourcesPath());
-        c.events = platform::Platform::eventPoster();
-        c.bundle = bundle;
-        return new ComputerControlManager(std::move(c));
-    }();
-    return *shared;
+    return Installed<ComputerControlManager>::get("ComputerControlManager::SharedManager");
+}
+
+void ComputerControlManager::install(std::function<std::shared_ptr<ComputerControlManager>()> factory) {
+    Installed<ComputerControlManager>::install(std::move(factory));
 }
 
 void ComputerControlManager::executeCommandString(const std::optional<QString>& command) {

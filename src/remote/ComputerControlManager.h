@@ -12,9 +12,9 @@
 class ComputerControlManager {
 public:
     explicit ComputerControlManager(ControlUtil::Collaborators collaborators);
-    // The process-wide instance on the platform's command runner and event poster and the main
-    // bundle's scripts, made on first use from any thread.
+    // The process-wide instance the application installed, made on first use from any thread.
     static ComputerControlManager& SharedManager();
+    static void install(std::function<std::shared_ptr<ComputerControlManager>()> factory);
 
     ControlUtil& cu() const { return *cu_; }
 

@@ -6,11 +6,11 @@
 #include "SynthesisedInput.h"
 
 #include "core/Coercion.h"
+#include "core/Installed.h"
 #include "core/Logger.h"
 #include "core/Notifications.h"
 #include "core/StringHelper.h"
 #include "core/ThreadHelper.h"
-#include "platform/Bundle.h"
 #include "platform/EventPoster.h"
 #include "presentation/PowerPointHelper.h"
 
@@ -22,12 +22,6 @@
 #include <limits>
 
 namespace {
-
-bool pushesSlideInformation() {
-    const auto identifier = platform::Bundle::main()->bundleIdentifier();
-    return identifier == QStringLiteral("com.brisvane.PodiumCastForMac") ||
-           identifier == QStringLiteral("com.brisvane.SteerlynxForMac");
-}
 
 // The two ","-separated items of "connect" and "disconnect"; nothing when there are fewer.
 std::optional<std::pair<QString, QString>> twoItems(const std::optional<QString>& arguments) {
@@ -58,17 +52,16 @@ qint32 int32Value(const QString& text) {
 } // namespace
 
 SWDMacCommandManager& SWDMacCommandManager::SharedManager() {
-    static SWDMacCommandManager* shared =
-        new SWDMacCommandManager({&SWDMacNetworkManager::SharedManager(),
-                                  []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); },
-                                  [] {
-                                      SWDMacNetworkManager::SharedManager().sendSlideInfoToClient();
-                                  }});
-    return *shared;
+    return Installed<SWDMacCommandManager>::get("SWDMacCommandManager::SharedManager");
+}
+
+void SWDMacCommandManager::install(std::function<std::shared_ptr<SWDMacCommandManager>()> factory) {
+    Installed<SWDMacCommandManager>::install(std::move(factory));
 }
 
 SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators)
-    : collaborators_(std::move(collaborators)) {}
+    : collaborators_(std::move(collaborators))
+    , input_(collaborators_.events) {}
 
 SWDMacCommandManager::~SWDMacCommandManager() = default;
 
@@ -116,8 +109,8 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
     if (!id.isEmpty() && !recordCommandId(id))
         return;
-    if (dispatch(type, arguments, fromIpAddr, paired) && pushesSlideInformation() &&
-        collaborators_.sendSlideInfoToClient)
+    if (dispatch(type, arguments, fromIpAddr, paired) &&
+        Flavours::pushesSlideInformation(collaborators_.flavour) && collaborators_.sendSlideInfoToClient)
         collaborators_.sendSlideInfoToClient();
 }
 
@@ -164,9 +157,9 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
             return true;
         const QString key = arguments->toUpper();
         if (key == u"{DOWN}")
-            PostKeyPressOnMainThread(125, 0xC);
+            input_.PostKeyPressOnMainThread(125, 0xC);
         else if (key == u"{UP}")
-            PostKeyPressOnMainThread(126, 0xC);
+            input_.PostKeyPressOnMainThread(126, 0xC);
         *push = true;
     } else if (type == u"move") {
         if (const auto items = pairItems(arguments)) {
@@ -182,37 +175,37 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
             const qint32 x = int32Value(items->first);
             const qint32 y = int32Value(items->second);
             if (std::llabs(qint64(x)) > std::llabs(qint64(y)))
-                PostHorizontalScroll(x);
+                input_.PostHorizontalScroll(x);
             else
-                PostVerticalScroll(float(y));
+                input_.PostVerticalScroll(float(y));
             LOG_INFO("scroll: x = {} , y = {}", x, y);
         }
     } else if (type == u"click") {
-        PostClick();
-        PostMouseUp();
+        input_.PostClick();
+        input_.PostMouseUp();
         *push = true;
     } else if (type == u"doubleclick") {
-        PostDoubleClick();
+        input_.PostDoubleClick();
         *push = true;
     } else if (type == u"tripleclick") {
-        PostTripleClick();
+        input_.PostTripleClick();
         *push = true;
     } else if (type == u"rightclick") {
-        PostRightClick();
+        input_.PostRightClick();
         *push = true;
     } else if (type == u"mousedown") {
         isDragging_ = true;
         _sendMouseEvent(platform::EventType::LeftMouseDown, platform::MouseButton::Left);
     } else if (type == u"mouseup") {
         isDragging_ = false;
-        PostMouseUp();
+        input_.PostMouseUp();
     } else if (type == u"key") {
         if (const auto press = KeyCodeConverter().keyCodeOfKeyName(arguments))
-            PostKeyPressOnMainThread(quint16(press->keyCode()), quint64(press->modifier()));
+            input_.PostKeyPressOnMainThread(quint16(press->keyCode()), quint64(press->modifier()));
     } else if (type == u"text") {
-        TypeText(arguments);
+        input_.TypeText(arguments);
     } else if (type == u"ccmd") {
-        ComputerControlManager::SharedManager().executeCommandString(arguments);
+        collaborators_.computerControl->executeCommandString(arguments);
     } else {
         return false;
     }
@@ -222,11 +215,11 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
 // ---- Pointer input with the drag state -------------------------------------------------------------
 
 void SWDMacCommandManager::postMouseMoveToX(double dx, double dy) {
-    PostMouseMoveInSteps(dx, dy);
+    input_.PostMouseMoveInSteps(dx, dy);
 }
 
 void SWDMacCommandManager::_sendMouseEvent(qint32 type, quint32 button) {
-    PostMouseEventAtCursor(type, button);
+    input_.PostMouseEventAtCursor(type, button);
 }
 
 double SWDMacCommandManager::dragEndRemain() const {
@@ -235,7 +228,7 @@ double SWDMacCommandManager::dragEndRemain() const {
 }
 
 void SWDMacCommandManager::dragMove(float dx, float dy) {
-    PostMouseDrag(dx, dy);
+    input_.PostMouseDrag(dx, dy);
     {
         std::lock_guard lock(dragMutex_);
         dragEndRemain_ = kDragEndDelay;
@@ -259,7 +252,7 @@ void SWDMacCommandManager::isDragEndCountDownToZeroYet() {
     }
     LOG_INFO("_dragEndRemain = {:f}", remain);
     if (remain <= 0.0) {
-        PostMouseUp();
+        input_.PostMouseUp();
         isDragging_ = false;
         if (dragEndTimer_)
             dragEndTimer_->stop();

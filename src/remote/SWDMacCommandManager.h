@@ -1,5 +1,9 @@
 #pragma once
 
+#include "SynthesisedInput.h"
+
+#include "core/Flavour.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +15,7 @@
 #include <optional>
 #include <unordered_set>
 
+class ComputerControlManager;
 class PowerPointHelper;
 class QTimer;
 class SWDMacNetworkManager;
@@ -24,9 +29,16 @@ public:
         std::function<PowerPointHelper&()> presentation;
         // Pushes fresh slide information to the phone after a command (two of the three flavours).
         std::function<void()> sendSlideInfoToClient;
+        // Where the synthesised input goes.
+        std::shared_ptr<platform::EventPoster> events;
+        // Runs the computer-control strings of "ccmd".
+        ComputerControlManager* computerControl = nullptr;
+        Flavour flavour = Flavour::SlideWand;
     };
 
+    // The instance the application installed.
     static SWDMacCommandManager& SharedManager();
+    static void install(std::function<std::shared_ptr<SWDMacCommandManager>()> factory);
     explicit SWDMacCommandManager(Collaborators collaborators);
     ~SWDMacCommandManager();
 
@@ -63,6 +75,7 @@ private:
     void dragMove(float dx, float dy);
 
     Collaborators collaborators_;
+    SynthesisedInput input_;
     // The seen-id table keeps, for every id seen in the life of the process, a 128-bit digest of it, not
     // the command: a flood of distinct ids costs a fixed amount per id, however long the commands are.
     using IdDigest = std::array<quint64, 2>;

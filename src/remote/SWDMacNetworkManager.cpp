@@ -1,33 +1,26 @@
 #include "SWDMacNetworkManager.h"
 
-#include "AsioDatagramTransport.h"
 #include "LanInfoServer.h"
-#include "SWDMacCommandManager.h"
 
 #include "core/ErrorHelper.h"
+#include "core/Installed.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
 #include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
-#include "platform/Bundle.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QNetworkAccessManager>
 #include <QTimer>
 
 SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
-    static SWDMacNetworkManager* shared = new SWDMacNetworkManager(
-        {std::make_shared<AsioDatagramTransport>(),
-         [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
-             SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
-         },
-         []() -> PowerPointHelper& {
-             return PowerPointHelper::SharedHelper();
-         }});
-    return *shared;
+    return Installed<SWDMacNetworkManager>::get("SWDMacNetworkManager::SharedManager");
+}
+
+void SWDMacNetworkManager::install(std::function<std::shared_ptr<SWDMacNetworkManager>()> factory) {
+    Installed<SWDMacNetworkManager>::install(std::move(factory));
 }
 
 SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
@@ -205,10 +198,10 @@ void SWDMacNetworkManager::getSystemInfo() {
     const QString machineId = LocalUtils::GetMachineIndex();
     LOG_VERBOSE("machineId = {}", machineId);
     const QString version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString();
-    const auto host = platform::Platform::hostFacts();
+    const auto& host = collaborators_.host;
     const QString osVersion = host->operatingSystemVersionString();
     const QString name = host->hostName().remove(u'"');
-    const QStringList ipList = LocalUtils::GetLanIpList();
+    const QStringList ipList = LocalUtils::GetLanIpList(*host);
     LOG_VERBOSE("ipList = ({})", ipList.join(QStringLiteral(", ")));
 
     const QString head = QStringLiteral(R"({"MachineName":")") + name + QStringLiteral(R"(","MachineId":")") +

@@ -20,6 +20,10 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
+namespace platform {
+class HostFacts;
+}
+
 // The process-wide network service through which a phone reaches this computer: the LAN endpoint of
 // discovery, pairing, heartbeat and command datagrams, the table of the paired phone and the
 // machine-information document.
@@ -34,11 +38,14 @@ public:
         CommandExecutor executor;
         // The presentation bridge, asked for the slide-information documents.
         std::function<PowerPointHelper&()> presentation;
+        // The host name and operating-system version of the machine-information document and the cloud.
+        std::shared_ptr<platform::HostFacts> host;
     };
 
-    // The shared instance on the real transport, made on first use (on the main thread, which then
-    // runs its machine-information timer).
+    // The instance the application installed, made on first use (on the main thread, which then runs its
+    // machine-information timer).
     static SWDMacNetworkManager& SharedManager();
+    static void install(std::function<std::shared_ptr<SWDMacNetworkManager>()> factory);
 
     explicit SWDMacNetworkManager(Collaborators collaborators);
     ~SWDMacNetworkManager();

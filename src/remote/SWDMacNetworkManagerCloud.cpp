@@ -11,7 +11,6 @@
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
 #include "platform/HostFacts.h"
-#include "platform/Platform.h"
 #include "presentation/PowerPointHelper.h"
 
 #include <QDateTime>
@@ -99,7 +98,7 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 }
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
-    const auto host = platform::Platform::hostFacts();
+    const auto& host = collaborators_.host;
     QNetworkRequest request(
         apiUrl(QStringLiteral("/api/heartBeat"),
                {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},

@@ -3,7 +3,6 @@
 #include "core/Logger.h"
 #include "core/ThreadHelper.h"
 #include "platform/EventPoster.h"
-#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,26 +34,6 @@ InputEvent mouseEvent(std::int32_t type, std::uint32_t button, QPointF location,
     return event;
 }
 
-void postAtCursor(std::int32_t type, std::uint32_t button, EventSource source) {
-    const auto poster = platform::Platform::eventPoster();
-    poster->post(mouseEvent(type, button, poster->cursorLocation(), source));
-}
-
-// One left-mouse-down at the cursor with the click state, posted again and again with its type
-// switched between down and up.
-void postMultiClick(int clickState) {
-    const auto poster = platform::Platform::eventPoster();
-    InputEvent event =
-        mouseEvent(EventType::LeftMouseDown, MouseButton::Left, poster->cursorLocation(), EventSource::None);
-    event.clickState = clickState;
-    for (int i = 0; i < clickState; ++i) {
-        event.type = EventType::LeftMouseDown;
-        poster->post(event);
-        event.type = EventType::LeftMouseUp;
-        poster->post(event);
-    }
-}
-
 InputEvent scrollEvent(std::int32_t wheel1, std::int32_t wheel2) {
     InputEvent event;
     event.type = EventType::ScrollWheel;
@@ -67,51 +46,69 @@ InputEvent scrollEvent(std::int32_t wheel1, std::int32_t wheel2) {
 
 } // namespace
 
-void PostClick() {
+SynthesisedInput::SynthesisedInput(std::shared_ptr<platform::EventPoster> poster)
+    : poster_(std::move(poster)) {}
+
+void SynthesisedInput::postAtCursor(std::int32_t type, std::uint32_t button, EventSource source) const {
+    poster_->post(mouseEvent(type, button, poster_->cursorLocation(), source));
+}
+
+// One left-mouse-down at the cursor with the click state, posted again and again with its type
+// switched between down and up.
+void SynthesisedInput::postMultiClick(int clickState) const {
+    InputEvent event =
+        mouseEvent(EventType::LeftMouseDown, MouseButton::Left, poster_->cursorLocation(), EventSource::None);
+    event.clickState = clickState;
+    for (int i = 0; i < clickState; ++i) {
+        event.type = EventType::LeftMouseDown;
+        poster_->post(event);
+        event.type = EventType::LeftMouseUp;
+        poster_->post(event);
+    }
+}
+
+void SynthesisedInput::PostClick() const {
     postAtCursor(EventType::LeftMouseDown, MouseButton::Left, EventSource::CombinedSession);
     postAtCursor(EventType::LeftMouseUp, MouseButton::Left, EventSource::CombinedSession);
     LOG_INFO("cmd: click");
 }
 
-void PostDoubleClick() {
+void SynthesisedInput::PostDoubleClick() const {
     postMultiClick(2);
     LOG_INFO("cmd: doubleclick");
 }
 
-void PostTripleClick() {
+void SynthesisedInput::PostTripleClick() const {
     postMultiClick(3);
     LOG_INFO("cmd: tripleclick");
 }
 
-void PostRightClick() {
+void SynthesisedInput::PostRightClick() const {
     postAtCursor(EventType::RightMouseDown, MouseButton::Right, EventSource::CombinedSession);
     postAtCursor(EventType::RightMouseUp, MouseButton::Right, EventSource::CombinedSession);
     LOG_INFO("cmd: rightClick");
 }
 
-void PostMouseUp() {
+void SynthesisedInput::PostMouseUp() const {
     postAtCursor(EventType::LeftMouseUp, MouseButton::Left, EventSource::CombinedSession);
     LOG_INFO("cmd: mouseup");
 }
 
-void PostMouseEventAtCursor(std::int32_t type, std::uint32_t button) {
+void SynthesisedInput::PostMouseEventAtCursor(std::int32_t type, std::uint32_t button) const {
     postAtCursor(type, button, EventSource::None);
 }
 
-void PostLeftMouseDownAt(QPointF point) {
-    platform::Platform::eventPoster()->post(
-        mouseEvent(EventType::LeftMouseDown, MouseButton::Left, point, EventSource::None));
+void SynthesisedInput::PostLeftMouseDownAt(QPointF point) const {
+    poster_->post(mouseEvent(EventType::LeftMouseDown, MouseButton::Left, point, EventSource::None));
 }
 
-void PostLeftMouseUpAt(QPointF point) {
-    platform::Platform::eventPoster()->post(
-        mouseEvent(EventType::LeftMouseUp, MouseButton::Left, point, EventSource::None));
+void SynthesisedInput::PostLeftMouseUpAt(QPointF point) const {
+    poster_->post(mouseEvent(EventType::LeftMouseUp, MouseButton::Left, point, EventSource::None));
 }
 
-void PostMouseDrag(float dx, float dy) {
-    const auto poster = platform::Platform::eventPoster();
-    const QPointF target = poster->cursorLocation() + QPointF(dx, dy);
-    poster->post(mouseEvent(EventType::LeftMouseDragged, MouseButton::Left, target, EventSource::None));
+void SynthesisedInput::PostMouseDrag(float dx, float dy) const {
+    const QPointF target = poster_->cursorLocation() + QPointF(dx, dy);
+    poster_->post(mouseEvent(EventType::LeftMouseDragged, MouseButton::Left, target, EventSource::None));
 }
 
 MoveSteps SeparateMove(double dx, double dy) {
@@ -126,27 +123,26 @@ MoveSteps SeparateMove(double dx, double dy) {
     return {count, float(dx / count), float(dy / count)};
 }
 
-void PostMouseMoveStep(float dx, float dy) {
-    const auto poster = platform::Platform::eventPoster();
-    const QPointF target = poster->cursorLocation() + QPointF(dx, dy);
-    poster->warpCursor(target);
+void SynthesisedInput::PostMouseMoveStep(float dx, float dy) const {
+    const QPointF target = poster_->cursorLocation() + QPointF(dx, dy);
+    poster_->warpCursor(target);
     // A mouse-moved event carries the mouse-button value 1.
-    poster->post(mouseEvent(EventType::MouseMoved, 1, target, EventSource::CombinedSession));
+    poster_->post(mouseEvent(EventType::MouseMoved, 1, target, EventSource::CombinedSession));
 }
 
-void PostMouseMoveInSteps(double dx, double dy) {
+void SynthesisedInput::PostMouseMoveInSteps(double dx, double dy) const {
     const MoveSteps steps = SeparateMove(dx, dy);
     LOG_INFO("seperateMoveTimes = {}", steps.count);
     for (std::int32_t i = 0; i < steps.count; ++i)
         PostMouseMoveStep(steps.dx, steps.dy);
 }
 
-void PostHorizontalScroll(std::int32_t x) {
-    platform::Platform::eventPoster()->post(scrollEvent(0, saturate(3.0 * double(x))));
+void SynthesisedInput::PostHorizontalScroll(std::int32_t x) const {
+    poster_->post(scrollEvent(0, saturate(3.0 * double(x))));
 }
 
-void PostVerticalScroll(float y) {
-    platform::Platform::eventPoster()->post(scrollEvent(saturate(double(y) * 3.0), 0));
+void SynthesisedInput::PostVerticalScroll(float y) const {
+    poster_->post(scrollEvent(saturate(double(y) * 3.0), 0));
 }
 
 std::recursive_mutex& KeyPostingLock() {
@@ -154,9 +150,8 @@ std::recursive_mutex& KeyPostingLock() {
     return *lock;
 }
 
-void PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) {
+void SynthesisedInput::PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) const {
     std::lock_guard lock(KeyPostingLock());
-    const auto poster = platform::Platform::eventPoster();
     InputEvent down;
     down.type = EventType::KeyDown;
     down.keyCode = keyCode;
@@ -166,18 +161,17 @@ void PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) {
     InputEvent up = down;
     up.type = EventType::KeyUp;
     up.flags.reset();
-    poster->post(down);
-    poster->post(up);
+    poster_->post(down);
+    poster_->post(up);
 }
 
-void PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags) {
-    ThreadHelper::RunOnMainThread([=] { PostKeyPress(keyCode, flags); });
+void SynthesisedInput::PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags) const {
+    ThreadHelper::RunOnMainThread([=, this] { PostKeyPress(keyCode, flags); });
 }
 
-void TypeText(const std::optional<QString>& text) {
+void SynthesisedInput::TypeText(const std::optional<QString>& text) const {
     if (!text)
         return;
-    const auto poster = platform::Platform::eventPoster();
     QStringView remaining(*text);
     for (int chunks = 0; !remaining.isEmpty() && chunks < kTypeTextMaxChunks; ++chunks) {
         qsizetype units = std::min<qsizetype>(remaining.size(), kTypeTextChunkUnits);
@@ -191,7 +185,7 @@ void TypeText(const std::optional<QString>& text) {
         event.unicodeString = QChar(0xfeff) + remaining.first(units).toString();
         event.source = EventSource::None;
         event.tap = EventTap::AnnotatedSession;
-        poster->post(event);
+        poster_->post(event);
         remaining = remaining.sliced(units);
     }
 }

@@ -1,4 +1,5 @@
 #include "platform/Workspace.h"
+#include "platform/Bundle.h"
 
 #include "Fakes.h"
 #include "TestBundle.h"
@@ -19,9 +20,8 @@ TEST(Workspace, RelaunchCommandWaitsThenStartsTheQuotedExecutable) {
 
 TEST(Workspace, RelaunchStartsAShellThatOutlivesUs) {
     const TestBundle bundle({{"CFBundleExecutable", "Runner"}}, "Odd Name");
-    bundle.makeMain();
     auto runner = std::make_shared<RecordingCommandRunner>();
-    LinuxWorkspace workspace(runner);
+    LinuxWorkspace workspace(runner, platform::Bundle(bundle.path()).executablePath());
     EXPECT_TRUE(workspace.relaunchAfterDelay(0));
     const auto calls = runner->calls();
     ASSERT_EQ(calls.size(), 1u);

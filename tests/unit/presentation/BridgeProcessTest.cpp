@@ -55,7 +55,7 @@ protected:
         const size_t before = statuses().size();
         auto helper = PowerPointHelper::create(
             {std::make_shared<platform::ProcessScriptRunner>(bundle.resourcesPath(), scriptTimeout), commands,
-             QStringLiteral("com.brisvane.PodiumCastForMac"), pollInterval});
+             std::make_shared<FakeHostFacts>(), Flavour::PodiumCast, pollInterval});
         EXPECT_TRUE(waitUntil([&] { return statuses().size() > before; }));
         helpers.push_back(helper);
         return helper;
@@ -416,7 +416,7 @@ TEST_F(BridgeProcessTest, LettingGoOfTheBridgeDuringAPassThatFindsADocumentEndsT
     fake.setDelay(2, QStringLiteral("isPptOpenOrNot"));
     auto helper =
         PowerPointHelper::create({std::make_shared<platform::ProcessScriptRunner>(bundle.resourcesPath()),
-                                  commands, QStringLiteral("com.brisvane.PodiumCastForMac"), 0.2});
+                                  commands, std::make_shared<FakeHostFacts>(), Flavour::PodiumCast, 0.2});
     // The first pass has found the document and its export has ended; the second pass waits inside
     // its open-document test while the last owner lets go of the bridge.
     ASSERT_TRUE(waitUntil([&] { return finishedExports() >= 1 && helper.use_count() == 1; }));

@@ -28,10 +28,10 @@ protected:
 
     // Makes the bridge and waits for its first poll pass; later passes come only when a test calls
     // refresh(), since the poll interval is far longer than any test.
-    std::shared_ptr<PowerPointHelper>
-    start(std::optional<QString> identifier = QStringLiteral("com.brisvane.PodiumCastForMac")) {
+    std::shared_ptr<PowerPointHelper> start(Flavour flavour = Flavour::PodiumCast) {
         const size_t before = recorder.values("kUpdatePptStatus").size();
-        auto helper = PowerPointHelper::create({scripts, commands, std::move(identifier), 1e6});
+        auto helper =
+            PowerPointHelper::create({scripts, commands, std::make_shared<FakeHostFacts>(), flavour, 1e6});
         EXPECT_TRUE(waitUntil([&] { return recorder.values("kUpdatePptStatus").size() > before; }));
         scripts->clearRuns();
         helpers.push_back(helper);
@@ -78,9 +78,8 @@ TEST_F(PowerPointHelperTest, StartUpReadsTheCacheFolderAndChoosesTheExportSwitch
     EXPECT_TRUE(podium->isAllowGeneratePDF());
     EXPECT_TRUE(podium->isAllowRefreshing());
     EXPECT_EQ(recorder.values("kUpdatePptStatus"), std::vector<int>{0});
-    EXPECT_TRUE(start(QStringLiteral("com.brisvane.SlideWandForMac"))->isAllowGeneratePDF());
-    EXPECT_TRUE(start(std::nullopt)->isAllowGeneratePDF());
-    EXPECT_FALSE(start(QStringLiteral("com.brisvane.SteerlynxForMac"))->isAllowGeneratePDF());
+    EXPECT_TRUE(start(Flavour::SlideWand)->isAllowGeneratePDF());
+    EXPECT_FALSE(start(Flavour::Steerlynx)->isAllowGeneratePDF());
 
     scripts->answer("getPdfPath", {});
     EXPECT_FALSE(start()->tempFolderPath());
@@ -364,7 +363,7 @@ TEST_F(PowerPointHelperTest, WhileExportingPassesRunNothingAndPostNothing) {
 }
 
 TEST_F(PowerPointHelperTest, SteerlynxExportsOnlyOnceAllowed) {
-    const auto helper = start(QStringLiteral("com.brisvane.SteerlynxForMac"));
+    const auto helper = start(Flavour::Steerlynx);
     scripts->answerText("isPptOpenOrNot", writeFile("deck.pptx"));
     scripts->answerText("ppt2Pdf", writeFile("out.pdf"));
     helper->refresh();

@@ -201,7 +201,8 @@ TEST(ShippedScripts, TheBridgeOnTheShippedScriptsSeesNoPresentation) {
     NotificationRecorder recorder({QStringLiteral("kUpdatePptStatus")});
     auto helper = PowerPointHelper::create(
         {std::make_shared<ProcessScriptRunner>(resourcesOf(QStringLiteral("PodiumCast"))),
-         std::make_shared<RecordingCommandRunner>(), QStringLiteral("com.brisvane.PodiumCastForMac"), 1e6});
+         std::make_shared<RecordingCommandRunner>(), std::make_shared<FakeHostFacts>(), Flavour::PodiumCast,
+         1e6});
     ASSERT_TRUE(waitUntil([&] { return !recorder.values(QStringLiteral("kUpdatePptStatus")).empty(); }));
     EXPECT_EQ(recorder.values(QStringLiteral("kUpdatePptStatus")),
               std::vector<int>{PowerPointHelper::kStatusNone});

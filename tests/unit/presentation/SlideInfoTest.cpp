@@ -60,8 +60,8 @@ protected:
         facts->applications = QStringList{"file:///usr/share/applications/Impress%20Deck.desktop"};
         platform::Platform::setHostFacts(facts);
         scripts->answerText("getPdfPath", cache.path() + "/");
-        helper = PowerPointHelper::create(
-            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+        helper = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(),
+                                           std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e6});
         ASSERT_TRUE(waitUntil([&] { return scripts->runs().contains("isKeynoteOpenOrNot"); }));
     }
     void TearDown() override {

@@ -40,8 +40,8 @@ protected:
         facts->osVersion = "Version 14.1 (Build 23B74)";
         platform::Platform::setHostFacts(facts);
         scripts->answerText("getPdfPath", cache.path() + "/");
-        presentation = PowerPointHelper::create(
-            {scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+        presentation = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(),
+                                                 std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e6});
         presentation->setIsAllowGeneratePDF(false);
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             transport,
@@ -49,9 +49,7 @@ protected:
                 EXPECT_FALSE(from);
                 executed.push_back(command.value_or("<none>"));
             },
-            [this]() -> PowerPointHelper& {
-                return *presentation;
-            }});
+            [this]() -> PowerPointHelper& { return *presentation; }, facts});
         token = NotificationCenter::defaultCenter().addObserver(
             "kApiConnectionStatusChanged", [this](const QVariant& v) { api.push_back(v.toBool()); });
     }

@@ -23,13 +23,11 @@ protected:
         bundle.makeMain();
         QFile::remove(UserDefaults::filePath());
         scripts->answerText("getPdfPath", cache.path() + "/");
-        platform::Platform::setEventPoster(poster);
         lanToken = NotificationCenter::defaultCenter().addObserver(
             "kLanConnectionStatusChanged", [this](const QVariant& v) { lanPosts.push_back(v.toBool()); });
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(lanToken);
-        platform::Platform::setEventPoster(nullptr);
         QFile::remove(UserDefaults::filePath());
     }
     std::vector<std::string> posted() { return describeEvents(poster->events()); }
@@ -55,18 +53,17 @@ protected:
                        {"ConnectPort", 51301}}};
     QTemporaryDir cache;
     std::shared_ptr<FakeDatagramTransport> transport = std::make_shared<FakeDatagramTransport>();
-    SWDMacNetworkManager network{{transport, {}, {}}};
+    SWDMacNetworkManager network{{transport, {}, {}, std::make_shared<FakeHostFacts>()}};
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
     std::shared_ptr<PowerPointHelper> presentation =
-        PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(), std::nullopt, 1e6});
+        PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(),
+                                  std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e6});
     int pushes = 0;
+    std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
     SWDMacCommandManager executor{{&network, [this]() -> PowerPointHelper& { return *presentation; },
-                                   [this] {
-                                       ++pushes;
-                                   }}};
+                                   [this] { ++pushes; }, poster, nullptr, Flavour::PodiumCast}};
     std::vector<bool> lanPosts;
     NotificationCenter::Token lanToken = 0;
-    std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
 };
 
 } // namespace
@@ -149,14 +146,14 @@ TEST_F(ExecutorTest, StartModeAndTheFlavourPush) {
     executor.executeCommand(QStringLiteral("|qcmd|anything"), std::nullopt);
     EXPECT_EQ(pushes, afterPair + 1);
 
-    const TestBundle slideWand({{"CFBundleIdentifier", "com.brisvane.SlideWandForMac"}});
-    slideWand.makeMain();
-    executor.executeCommand(QStringLiteral("|start"), std::nullopt);
-    EXPECT_EQ(pushes, afterPair + 1);
-    const TestBundle steerlynx({{"CFBundleIdentifier", "com.brisvane.SteerlynxForMac"}});
-    steerlynx.makeMain();
-    executor.executeCommand(QStringLiteral("|start"), std::nullopt);
-    EXPECT_EQ(pushes, afterPair + 2);
+    for (const auto& [flavour, pushed] :
+         {std::pair{Flavour::SlideWand, 0}, std::pair{Flavour::Steerlynx, 1}}) {
+        SWDMacCommandManager other{{&network, [this]() -> PowerPointHelper& { return *presentation; },
+                                    [this] { ++pushes; }, poster, nullptr, flavour}};
+        const int before = pushes;
+        other.executeCommand(QStringLiteral("|start"), std::nullopt);
+        EXPECT_EQ(pushes, before + pushed);
+    }
 }
 
 TEST_F(ExecutorTest, SameIdFromManyThreadsRunsOnce) {

@@ -51,7 +51,8 @@ protected:
                 std::lock_guard lock(mutex);
                 executed.push_back({text, host});
             },
-            {}});
+            {},
+            facts});
     }
     std::vector<QString> statusPosts() {
         std::lock_guard lock(mutex);
@@ -115,7 +116,7 @@ TEST_F(NetworkTest, DocumentWithOnlyFilteredOrNoAddresses) {
 
     // Before any build found an address, discovery has nothing to send.
     const auto fresh =
-        std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}, {}});
+        std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{transport, {}, {}, facts});
     EXPECT_FALSE(fresh->machineInfoUdpMessage());
     fresh->startUdp();
     transport->deliver(UdpSocketRole::Check, "check", "192.168.1.9");

@@ -4,7 +4,6 @@
 #include "RecordingEventPoster.h"
 #include "Wait.h"
 #include "core/ThreadHelper.h"
-#include "platform/Platform.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,22 +22,19 @@ const std::string kBom = "\xEF\xBB\xBF"; // U+FEFF in UTF-8
 
 class SynthesisedInputTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        poster->setCursor({200, 150});
-        platform::Platform::setEventPoster(poster);
-    }
-    void TearDown() override { platform::Platform::setEventPoster(nullptr); }
+    void SetUp() override { poster->setCursor({200, 150}); }
 
     std::vector<std::string> events() const { return describeEvents(poster->events()); }
 
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
+    SynthesisedInput input{poster};
     LogRecorder log;
 };
 
 TEST_F(SynthesisedInputTest, ClickCommandPostsDownUpAndASecondUpAtTheCursor) {
     // The executor's "click" is PostClick followed by PostMouseUp.
-    PostClick();
-    PostMouseUp();
+    input.PostClick();
+    input.PostMouseUp();
     EXPECT_THAT(events(), ElementsAre("type=1 button=0 at=(200,150) source=combined tap=0",
                                       "type=2 button=0 at=(200,150) source=combined tap=0",
                                       "type=2 button=0 at=(200,150) source=combined tap=0"));
@@ -46,20 +42,20 @@ TEST_F(SynthesisedInputTest, ClickCommandPostsDownUpAndASecondUpAtTheCursor) {
 }
 
 TEST_F(SynthesisedInputTest, RightClickPostsRightDownAndUpWithTheRightButton) {
-    PostRightClick();
+    input.PostRightClick();
     EXPECT_THAT(events(), ElementsAre("type=3 button=1 at=(200,150) source=combined tap=0",
                                       "type=4 button=1 at=(200,150) source=combined tap=0"));
     EXPECT_THAT(log.at(spdlog::level::info), ElementsAre("cmd: rightClick"));
 }
 
 TEST_F(SynthesisedInputTest, MultipleClicksRepeatOneSourcelessEventCarryingTheirClickState) {
-    PostDoubleClick();
+    input.PostDoubleClick();
     EXPECT_THAT(events(), ElementsAre("type=1 button=0 at=(200,150) clicks=2 source=none tap=0",
                                       "type=2 button=0 at=(200,150) clicks=2 source=none tap=0",
                                       "type=1 button=0 at=(200,150) clicks=2 source=none tap=0",
                                       "type=2 button=0 at=(200,150) clicks=2 source=none tap=0"));
     poster->clear();
-    PostTripleClick();
+    input.PostTripleClick();
     const std::string down = "type=1 button=0 at=(200,150) clicks=3 source=none tap=0";
     const std::string up = "type=2 button=0 at=(200,150) clicks=3 source=none tap=0";
     EXPECT_THAT(events(), ElementsAre(down, up, down, up, down, up));
@@ -67,9 +63,10 @@ TEST_F(SynthesisedInputTest, MultipleClicksRepeatOneSourcelessEventCarryingTheir
 }
 
 TEST_F(SynthesisedInputTest, SourcelessMouseEventsAtTheCursorOrAtAPoint) {
-    PostMouseEventAtCursor(platform::EventType::LeftMouseDown, platform::MouseButton::Left); // "mousedown"
-    PostLeftMouseDownAt({10, 20});
-    PostLeftMouseUpAt({30.5, 40});
+    input.PostMouseEventAtCursor(platform::EventType::LeftMouseDown,
+                                 platform::MouseButton::Left); // "mousedown"
+    input.PostLeftMouseDownAt({10, 20});
+    input.PostLeftMouseUpAt({30.5, 40});
     EXPECT_THAT(events(), ElementsAre("type=1 button=0 at=(200,150) source=none tap=0",
                                       "type=1 button=0 at=(10,20) source=none tap=0",
                                       "type=2 button=0 at=(30.5,40) source=none tap=0"));
@@ -77,7 +74,7 @@ TEST_F(SynthesisedInputTest, SourcelessMouseEventsAtTheCursorOrAtAPoint) {
 }
 
 TEST_F(SynthesisedInputTest, DragPostsOneDraggedEventBesideTheCursorWithoutWarpingOrSplitting) {
-    PostMouseDrag(55.5f, -3.0f);
+    input.PostMouseDrag(55.5f, -3.0f);
     const auto entries = poster->entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_FALSE(entries[0].warp);
@@ -85,25 +82,25 @@ TEST_F(SynthesisedInputTest, DragPostsOneDraggedEventBesideTheCursorWithoutWarpi
 }
 
 TEST_F(SynthesisedInputTest, ScrollsScaleByThreeInPixelsAndSaturate) {
-    PostHorizontalScroll(2);
-    PostVerticalScroll(1.0f);
-    PostVerticalScroll(-4.0f);
+    input.PostHorizontalScroll(2);
+    input.PostVerticalScroll(1.0f);
+    input.PostVerticalScroll(-4.0f);
     EXPECT_THAT(events(), ElementsAre("type=22 wheel1=0 wheel2=6 source=none tap=0",
                                       "type=22 wheel1=3 wheel2=0 source=none tap=0",
                                       "type=22 wheel1=-12 wheel2=0 source=none tap=0"));
     poster->clear();
 
     // The vertical product is truncated toward zero.
-    PostVerticalScroll(0.5f);
-    PostVerticalScroll(-0.5f);
+    input.PostVerticalScroll(0.5f);
+    input.PostVerticalScroll(-0.5f);
     // Products beyond 32 bits stop at the ends of the range instead of wrapping.
     constexpr auto max = std::numeric_limits<std::int32_t>::max();
     constexpr auto min = std::numeric_limits<std::int32_t>::min();
-    PostHorizontalScroll(max);
-    PostHorizontalScroll(min);
-    PostVerticalScroll(float(max));
-    PostVerticalScroll(-1e30f);
-    PostVerticalScroll(std::nanf(""));
+    input.PostHorizontalScroll(max);
+    input.PostHorizontalScroll(min);
+    input.PostVerticalScroll(float(max));
+    input.PostVerticalScroll(-1e30f);
+    input.PostVerticalScroll(std::nanf(""));
     std::vector<std::pair<int, int>> wheels;
     for (const auto& e : poster->events())
         wheels.emplace_back(e.wheel1, e.wheel2);
@@ -161,7 +158,7 @@ TEST_F(SynthesisedInputTest, MoveWarpsThenPostsEachStepFromTheCursorAsReadAgain)
             poster->setCursor(poster->cursorLocation() + QPointF(0, 40));
         }
     };
-    PostMouseMoveInSteps(25, 5);
+    input.PostMouseMoveInSteps(25, 5);
     std::vector<std::string> seen;
     for (const auto& entry : poster->entries()) {
         seen.push_back(entry.warp ? fmt::format("warp ({},{})", entry.point.x(), entry.point.y())
@@ -174,15 +171,15 @@ TEST_F(SynthesisedInputTest, MoveWarpsThenPostsEachStepFromTheCursorAsReadAgain)
 }
 
 TEST_F(SynthesisedInputTest, MoveThatIsNoNumberPostsNothing) {
-    PostMouseMoveInSteps(std::nan(""), 3);
+    input.PostMouseMoveInSteps(std::nan(""), 3);
     EXPECT_THAT(poster->entries(), IsEmpty());
     EXPECT_THAT(log.at(spdlog::level::info), ElementsAre("seperateMoveTimes = 0"));
 }
 
 TEST_F(SynthesisedInputTest, KeyPressSetsExactlyTheFlagsOnTheDownAndNoneOnTheUp) {
-    PostKeyPress(125, 0xC);
-    PostKeyPress(51, 0);
-    PostKeyPress(23, 0x20000);
+    input.PostKeyPress(125, 0xC);
+    input.PostKeyPress(51, 0);
+    input.PostKeyPress(23, 0x20000);
     EXPECT_THAT(events(), ElementsAre("type=10 key=125 flags=0xc source=combined tap=2",
                                       "type=11 key=125 source=combined tap=2",
                                       "type=10 key=51 flags=0x0 source=combined tap=2",
@@ -207,9 +204,9 @@ TEST_F(SynthesisedInputTest, KeyPressesFromTwoThreadsArePostedOneWholePressAfter
     poster->onPost = [](const platform::InputEvent&) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     };
-    auto press = [](std::uint16_t key) {
+    auto press = [this](std::uint16_t key) {
         for (int i = 0; i < 40; ++i)
-            PostKeyPress(key, 0);
+            input.PostKeyPress(key, 0);
     };
     std::thread a(press, 125);
     std::thread b(press, 126);
@@ -229,7 +226,7 @@ TEST_F(SynthesisedInputTest, KeyPressOnTheMainThreadIsPostedThereWhileTheCallerW
     std::atomic<int> finished{0};
     auto press = [&](std::uint16_t key) {
         for (int i = 0; i < 5; ++i)
-            PostKeyPressOnMainThread(key, 0x20000);
+            input.PostKeyPressOnMainThread(key, 0x20000);
         ++finished;
     };
     std::thread a(press, 125);
@@ -249,7 +246,7 @@ TEST_F(SynthesisedInputTest, KeyPressOnTheMainThreadIsPostedThereWhileTheCallerW
 }
 
 TEST_F(SynthesisedInputTest, TextIsTypedInChunksOfTenUnitsAfterAByteOrderMark) {
-    TypeText(QStringLiteral("abcdefghijklmnopqrstuvwxy"));
+    input.TypeText(QStringLiteral("abcdefghijklmnopqrstuvwxy"));
     EXPECT_THAT(events(), ElementsAre("type=10 key=0 text=" + kBom + "abcdefghij source=none tap=2",
                                       "type=10 key=0 text=" + kBom + "klmnopqrst source=none tap=2",
                                       "type=10 key=0 text=" + kBom + "uvwxy source=none tap=2"));
@@ -268,7 +265,7 @@ TEST_F(SynthesisedInputTest, TextStopsAfterElevenChunks) {
     QString text;
     for (int i = 0; i < 120; ++i)
         text += QChar(u'A' + i % 26);
-    TypeText(text);
+    input.TypeText(text);
     const auto chunks = typedChunks(*poster);
     ASSERT_EQ(chunks.size(), 11u);
     QString typed;
@@ -280,28 +277,28 @@ TEST_F(SynthesisedInputTest, TextStopsAfterElevenChunks) {
 }
 
 TEST_F(SynthesisedInputTest, TextChunkBoundaries) {
-    TypeText(std::nullopt);
-    TypeText(QString());
+    input.TypeText(std::nullopt);
+    input.TypeText(QString());
     EXPECT_THAT(poster->events(), IsEmpty());
 
-    TypeText(QStringLiteral("0123456789"));
+    input.TypeText(QStringLiteral("0123456789"));
     EXPECT_THAT(typedChunks(*poster), ElementsAre(QStringLiteral("0123456789")));
     poster->clear();
 
-    TypeText(QStringLiteral("0123456789X"));
+    input.TypeText(QStringLiteral("0123456789X"));
     EXPECT_THAT(typedChunks(*poster), ElementsAre(QStringLiteral("0123456789"), QStringLiteral("X")));
     poster->clear();
 
     // Units, not characters: each of these is one unit, the emoji two.
-    TypeText(QStringLiteral("héllo wörld ñ €"));
+    input.TypeText(QStringLiteral("héllo wörld ñ €"));
     EXPECT_THAT(typedChunks(*poster), ElementsAre(QStringLiteral("héllo wörl"), QStringLiteral("d ñ €")));
     poster->clear();
 
     // A surrogate pair that would straddle the tenth unit goes whole into the next chunk.
-    TypeText(QStringLiteral("123456789😀abc"));
+    input.TypeText(QStringLiteral("123456789😀abc"));
     EXPECT_THAT(typedChunks(*poster), ElementsAre(QStringLiteral("123456789"), QStringLiteral("😀abc")));
     poster->clear();
-    TypeText(QStringLiteral("12345678😀abc"));
+    input.TypeText(QStringLiteral("12345678😀abc"));
     EXPECT_THAT(typedChunks(*poster), ElementsAre(QStringLiteral("12345678😀"), QStringLiteral("abc")));
 }
 
