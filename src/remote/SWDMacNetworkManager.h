@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QObject>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -91,6 +92,10 @@ public:
     // cloud one. One build runs at a time; asked for while one runs, exactly one more follows it, so the
     // last document stored and uploaded is the one of the latest request.
     void sendSlideInfoToClient();
+    // What a push waits before it reads the presentation: the command that asked for it may have just
+    // synthesised the key press or click that moves the slide show, which the presentation program takes
+    // in on its own time.
+    static constexpr std::chrono::milliseconds kSlideInfoSettle{200};
     // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
     // any document waiting before it, so the cloud gets documents in the order they were built.
     void postSlideInfoToApi(const QString& infoString);

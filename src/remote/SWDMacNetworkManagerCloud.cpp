@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -202,6 +203,7 @@ void SWDMacNetworkManager::sendSlideInfoToClient() {
 }
 
 void SWDMacNetworkManager::pushSlideInfo() {
+    std::this_thread::sleep_for(kSlideInfoSettle);
     PowerPointHelper& presentation = collaborators_.presentation();
     presentation.refresh();
     const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
