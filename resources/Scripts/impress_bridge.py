@@ -525,12 +525,15 @@ class Bridge:
         while True:
             ready, _, _ = select.select([server], [], [], 1.0)
             if ready:
-                client, _ = server.accept()
+                try:
+                    client, _ = server.accept()
+                except OSError:
+                    continue  # the script went away before it was taken
                 with client:
                     try:
                         self._answer(client)
-                    except OSError:
-                        pass  # the script went away: ended by its runner
+                    except Exception:
+                        pass  # the script went away (ended by its runner) or sent no request
                 last = time.monotonic()
             elif time.monotonic() - last >= self.idle_limit or not self._own_socket():
                 self._leave(0)

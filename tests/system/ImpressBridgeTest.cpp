@@ -63,10 +63,6 @@ protected:
         const auto outcome = runner.run(QString::fromLatin1(name));
         return outcome.result ? outcome.result->stringValue() : std::nullopt;
     }
-    int failure(const char* name) {
-        const auto outcome = runner.run(QString::fromLatin1(name));
-        return outcome.runError ? outcome.runError->number : 0;
-    }
 
     QTemporaryDir work;
     QString pipe;
@@ -81,7 +77,8 @@ TEST_F(ImpressBridgeTest, AScriptStartsTheBridgeWhenNoneListensAndLaterScriptsUs
     ASSERT_TRUE(alive(first));
     EXPECT_EQ(modeOf(socket()), mode_t(S_IFSOCK | 0600));
     EXPECT_EQ(modeOf(QFileInfo(socket()).path()), mode_t(S_IFDIR | 0700));
-    EXPECT_EQ(failure("getPptTotalSlideCount"), -600); // no office on the pipe
+    EXPECT_EQ(runner.run("getPptTotalSlideCount").runError.value_or(platform::ScriptError{}).number,
+              -600); // no office on the pipe
     EXPECT_EQ(bridge(), first);
 
     // A runtime folder others may write into holds no socket: the script runs on its own.
@@ -153,8 +150,4 @@ TEST_F(ImpressBridgeTest, AnOfficeStartedAgainOnThePipeIsAnsweredByTheSameBridge
     EXPECT_EQ(answer("isPptOpenOrNot"), other);
     EXPECT_EQ(answer("getPptTotalSlideCount"), "3");
     EXPECT_EQ(bridge(), first);
-
-    again.kill();
-    EXPECT_EQ(answer("isPptOpenOrNot"), "no");
-    EXPECT_EQ(failure("getPptTotalSlideCount"), -600);
 }
