@@ -51,7 +51,7 @@ void SWDMacNetworkManager::initialNetwork() {
         isAcceptingNewConnection_ = true;
     }
     afNetworkManager_ = std::make_unique<QNetworkAccessManager>();
-    mainThreadContext_ = std::make_unique<QObject>();
+    makeUploadHandOver();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();
     machineInfoTimer_->setInterval(3000);

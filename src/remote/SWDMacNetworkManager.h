@@ -115,6 +115,8 @@ private:
     void replyMachineInfo(const QString& host);
     // One slide-information push: refresh, both documents, the upload handed to the main thread.
     void pushSlideInfo();
+    // Made on the main thread, before any push.
+    void makeUploadHandOver();
 
     Collaborators collaborators_;
     std::once_flag udpStarted_;
@@ -140,8 +142,9 @@ private:
     std::condition_variable pushEnded_;
     bool pushRunning_ = false;
     bool pushPending_ = false;
-    // Receives the uploads a push hands to the main thread; they go with it.
-    std::unique_ptr<QObject> mainThreadContext_;
+    // Takes the cloud documents of the pushes to the main thread; what it has not delivered yet goes
+    // with it.
+    std::unique_ptr<QObject> uploadHandOver_;
 
     // The cloud channel lives on the main thread: only it touches these. Its replies may still finish
     // while the client goes, so what they touch is declared before it.

@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -58,6 +59,39 @@ bool succeeded(QNetworkReply* reply) {
 QString withoutBlanks(QString text) {
     return text.remove(u' ');
 }
+
+// Hands a push's cloud document to the main thread. The document travels under a mutex of ours and Qt's
+// event loop carries only the call, so the push's work is ordered before the upload. A document handed
+// over while one waits replaces it: the upload takes the newest.
+class UploadHandOver : public QObject {
+    Q_OBJECT
+public:
+    explicit UploadHandOver(std::function<void(const QString&)> upload)
+        : upload_(std::move(upload)) {}
+
+    void hand(const QString& document) {
+        {
+            std::lock_guard lock(mutex_);
+            document_ = document;
+        }
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void deliver() {
+        std::optional<QString> document;
+        {
+            std::lock_guard lock(mutex_);
+            document.swap(document_);
+        }
+        if (document)
+            upload_(*document);
+    }
+
+private:
+    const std::function<void(const QString&)> upload_;
+    std::mutex mutex_;
+    std::optional<QString> document_;
+};
 
 } // namespace
 
@@ -216,9 +250,12 @@ void SWDMacNetworkManager::pushSlideInfo() {
     }
     LOG_VERBOSE("api: infoString = {}", infoString);
     // The request is made on the main thread, where the HTTP client lives; the push does not wait for it.
-    QMetaObject::invokeMethod(
-        mainThreadContext_.get(), [this, infoString] { postSlideInfoToApi(infoString); },
-        Qt::QueuedConnection);
+    static_cast<UploadHandOver*>(uploadHandOver_.get())->hand(infoString);
+}
+
+void SWDMacNetworkManager::makeUploadHandOver() {
+    uploadHandOver_ = std::make_unique<UploadHandOver>(
+        [this](const QString& infoString) { postSlideInfoToApi(infoString); });
 }
 
 void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
@@ -247,3 +284,5 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
             postSlideInfoToApi(*next);
     });
 }
+
+#include "SWDMacNetworkManagerCloud.moc"
