@@ -1,16 +1,32 @@
-# Assembles the three product bundles from the one executable:
+# Assembles the product bundles from the one executable:
 #   <build>/bundles/<Flavour>.app/Contents/{Info.plist, MacOS/<Flavour>, Resources/}
 set(PC_BUILD_NUMBER 100 CACHE STRING "CFBundleVersion of the bundles")
 set(PC_BUNDLES_DIR ${CMAKE_BINARY_DIR}/bundles)
 
-# name;identifier;display name;delegate
+# name|identifier|display name|delegate|first window. SlideWandLegacy is the Slide Wand flavour that opens
+# the legacy LAN window.
 set(PC_FLAVOURS
-    "SlideWand|com.brisvane.SlideWandForMac|Slide Wand|AppDelegateSlideWand"
-    "PodiumCast|com.brisvane.PodiumCastForMac|PodiumCast|AppDelegatePodiumCast"
-    "Steerlynx|com.brisvane.SteerlynxForMac|Steerlynx|AppDelegatePodiumCast")
+    "SlideWand|com.brisvane.SlideWandForMac|Slide Wand|AppDelegateSlideWand|SWDWelcomeWindowController"
+    "PodiumCast|com.brisvane.PodiumCastForMac|PodiumCast|AppDelegatePodiumCast|SWDWelcomeWindowController"
+    "Steerlynx|com.brisvane.SteerlynxForMac|Steerlynx|AppDelegatePodiumCast|SWDWelcomeWindowController"
+    "SlideWandLegacy|com.brisvane.SlideWandLegacyForMac|Slide Wand|AppDelegateSlideWand|ViewController")
 
 # Scripts and images go straight into Resources, translations into Resources/translations.
-file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/* ${CMAKE_SOURCE_DIR}/resources/images/*)
+file(GLOB PC_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Scripts/*)
+
+# The pictures are drawn at build time (resources/images/draw_images.cpp).
+set(PC_IMAGE_NAMES statusIcon greenLight redLight expandButton background version1 version2 version3)
+set(PC_IMAGES_DIR ${CMAKE_BINARY_DIR}/images)
+list(TRANSFORM PC_IMAGE_NAMES PREPEND ${PC_IMAGES_DIR}/ OUTPUT_VARIABLE PC_IMAGE_FILES)
+list(TRANSFORM PC_IMAGE_FILES APPEND .png)
+add_executable(pc_draw_images ${CMAKE_SOURCE_DIR}/resources/images/draw_images.cpp)
+target_link_libraries(pc_draw_images PRIVATE Qt6::Gui)
+add_custom_command(OUTPUT ${PC_IMAGE_FILES}
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${PC_IMAGES_DIR}
+                   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:pc_draw_images> ${PC_IMAGES_DIR}
+                   DEPENDS pc_draw_images
+                   COMMENT "Drawing the bundle's pictures")
+list(APPEND PC_RESOURCE_FILES ${PC_IMAGE_FILES})
 file(GLOB PC_TRANSLATION_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/translations/*)
 
 # Compiled scripts made from a template: each joins the scripts of resources/Scripts/ in Resources.
@@ -69,6 +85,7 @@ foreach(flavour IN LISTS PC_FLAVOURS)
     list(GET fields 1 FLAVOUR_IDENTIFIER)
     list(GET fields 2 FLAVOUR_DISPLAY_NAME)
     list(GET fields 3 FLAVOUR_DELEGATE)
+    list(GET fields 4 FLAVOUR_FIRST_WINDOW)
     set(contents ${PC_BUNDLES_DIR}/${FLAVOUR_NAME}.app/Contents)
     configure_file(${CMAKE_SOURCE_DIR}/resources/Info.plist.in ${contents}/Info.plist @ONLY)
     set(stamp ${CMAKE_BINARY_DIR}/bundle-${FLAVOUR_NAME}.stamp)

@@ -1,12 +1,19 @@
 #include "AppServices.h"
 
+#include "LogHelper.h"
+#include "MainWindowController/PodiumCastWindowController.h"
+#include "MainWindowController/SlideWandWindowController.h"
 #include "QtAlerts.h"
+#include "SlideWandViewController/WebEngineTemplateView.h"
 #include "SystemService.h"
 
 #include "core/ApplicationRelaunch.h"
 #include "core/GlobalQueue.h"
+#include "legacy/QtUdpSocket.h"
+#include "legacy/ViewController/ViewController.h"
 #include "platform/Accessibility.h"
 #include "platform/Bundle.h"
+#include "platform/HostFacts.h"
 #include "platform/Platform.h"
 #include "platform/ProcessScriptRunner.h"
 #include "platform/Workspace.h"
@@ -26,8 +33,9 @@ AppServices::AppServices(std::shared_ptr<const platform::Bundle> bundle)
     , commands_(platform::Platform::commandRunner())
     , events_(platform::Platform::eventPoster())
     , host_(platform::Platform::hostFacts())
+    , alerts_(std::make_shared<QtAlerts>())
     , http_(std::make_unique<QNetworkAccessManager>()) {
-    platform::Platform::setAlerts(std::make_shared<QtAlerts>());
+    platform::Platform::setAlerts(alerts_);
     platform::Platform::setWorkspace(
         std::make_shared<platform::LinuxWorkspace>(commands_, bundle_->executablePath()));
     installServices();
@@ -78,20 +86,70 @@ AppDelegate::Collaborators AppServices::delegateCollaborators() const {
 }
 
 bool AppServices::openFirstWindow(const QString& name) {
-    if (name != u"SWDWelcomeWindowController" && name != u"SlideWandWindowController" &&
-        name != u"PodiumCastWindowController")
-        return false;
-    startServices();
-    return true;
+    // The legacy LAN window stands on its own: it starts none of the services.
+    if (name == u"ViewController") {
+        legacyWindow_ = std::make_unique<ViewController>(
+            ViewController::Collaborators{events_, host_, alerts_, &QtUdpSocket::make});
+        legacyWindow_->show();
+        return true;
+    }
+    return instantiateWindow(
+        name == u"SWDWelcomeWindowController" ? QStringLiteral("PodiumCastWindowController") : name);
 }
 
-// What the main window starts when it loads: the network service with its sockets, the LAN server and the
-// cloud heartbeat, the update check, and the presentation bridge on a background thread.
-void AppServices::startServices() {
-    SWDMacNetworkManager& network = SWDMacNetworkManager::SharedManager();
-    network.startUdp();
-    network.startHttpServer();
-    network.startSendingApiHeartBeat();
+QWidget* AppServices::instantiateWindow(const QString& identifier) {
+    std::unique_ptr<QWidget> window;
+    if (identifier == u"SlideWandWindowController")
+        window = std::make_unique<SlideWandWindowController>(*this);
+    else if (identifier == u"PodiumCastWindowController")
+        window = std::make_unique<PodiumCastWindowController>(*this);
+    if (!window)
+        return nullptr;
+    window->show();
+    windows_.push_back(std::move(window));
+    return windows_.back().get();
+}
+
+platform::Alerts& AppServices::alerts() {
+    return *alerts_;
+}
+
+QString AppServices::hostName() {
+    return host_->hostName();
+}
+
+TemplateWebView* AppServices::createTemplateWebView(QWidget* parent) {
+    return new WebEngineTemplateView(parent);
+}
+
+std::optional<QString> AppServices::machineInfoQrCodeMessage() {
+    return SWDMacNetworkManager::SharedManager().machineInfoQrCodeMessage();
+}
+
+void AppServices::startUdp() {
+    SWDMacNetworkManager::SharedManager().startUdp();
+}
+
+void AppServices::startHttpServer() {
+    SWDMacNetworkManager::SharedManager().startHttpServer();
+}
+
+void AppServices::startSendingApiHeartBeat() {
+    SWDMacNetworkManager::SharedManager().startSendingApiHeartBeat();
+}
+
+void AppServices::disconnect() {
+    SWDMacNetworkManager::SharedManager().disconnect();
+}
+
+void AppServices::checkNewVersion() {
     SystemService::CheckNewVersion(*http_);
+}
+
+void AppServices::startPresentationBridge() {
     GlobalQueue::async([] { PowerPointHelper::SharedHelper(); });
+}
+
+void AppServices::exportLogFiles() {
+    LogHelper::ExportLogFiles();
 }

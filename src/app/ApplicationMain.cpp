@@ -5,6 +5,7 @@
 
 #include "core/Logger.h"
 #include "platform/Bundle.h"
+#include "platform/HostFacts.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
@@ -12,6 +13,11 @@
 #include <cstdio>
 
 int ApplicationMain(int argc, char* argv[]) {
+    // The template browser's web engine shares its drawing contexts; as the super-user, its sandbox
+    // cannot start and is switched off.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (platform::runsAsSuperUser())
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     const auto bundle = platform::Bundle::main();
     if (const QString name = bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString();
@@ -32,7 +38,9 @@ int ApplicationMain(int argc, char* argv[]) {
     }
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app,
                      [&delegate] { delegate->applicationWillTerminate(); });
-    platform::TerminationSignals::install([] { QCoreApplication::quit(); });
+    // SIGTERM and SIGINT end the loop whatever the windows say: quit() would ask them first, and the
+    // main window refuses to close.
+    platform::TerminationSignals::install([] { QCoreApplication::exit(0); });
     delegate->applicationDidFinishLaunching();
 
     const QString window =

@@ -1,7 +1,11 @@
 #include "QtAlerts.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -30,6 +34,28 @@ int QtAlerts::runModal(const platform::AlertRequest& request) {
     box.exec();
     const qsizetype index = buttons.indexOf(box.clickedButton());
     return index < 0 ? 0 : int(index);
+}
+
+std::optional<QString> QtAlerts::runSavePanel(const platform::SavePanelRequest& request) {
+    QFileDialog panel(QApplication::activeWindow(), request.title);
+    panel.setOption(QFileDialog::DontUseNativeDialog); // so that the accessory line can join its layout
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setFileMode(QFileDialog::AnyFile);
+    panel.selectFile(request.nameFieldValue);
+    if (auto* grid = qobject_cast<QGridLayout*>(panel.layout()); grid && !request.accessoryLabel.isEmpty()) {
+        auto* accessory = new QWidget(&panel);
+        accessory->setFixedSize(180, 40);
+        auto* row = new QHBoxLayout(accessory);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(new QLabel(request.accessoryLabel, accessory));
+        auto* items = new QComboBox(accessory);
+        items->addItems(request.accessoryItems);
+        row->addWidget(items);
+        grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
+        return std::nullopt;
+    return panel.selectedFiles().first();
 }
 
 void QtAlerts::beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) {

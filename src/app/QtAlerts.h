@@ -7,4 +7,5 @@ class QtAlerts : public platform::Alerts {
 public:
     int runModal(const platform::AlertRequest& request) override;
     void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
+    std::optional<QString> runSavePanel(const platform::SavePanelRequest& request) override;
 };

@@ -6,6 +6,7 @@
 #include "platform/Alerts.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
+#include "remote/BoundedExchange.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,30 +34,15 @@ QNetworkReply* SystemService::CheckNewVersion(QNetworkAccessManager& http) {
     QNetworkRequest request(QUrl(PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString() +
                                  QStringLiteral("/api/AppVersions")));
     request.setRawHeader("Accept", "application/json, text/json, text/javascript");
-    request.setTransferTimeout(60000);
     QNetworkReply* reply = http.get(request);
-    // Qt reads the answer on a thread of its own, at most a buffer ahead of this one; the bytes are
-    // counted here as they arrive.
-    reply->setReadBufferSize(64 * 1024);
-    auto body = std::make_shared<QByteArray>();
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body] {
-        body->append(reply->read(kMaxAnswerBytes + 1 - body->size()));
-        if (body->size() > kMaxAnswerBytes)
-            reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, body] {
-        reply->deleteLater();
-        if (body->size() <= kMaxAnswerBytes)
-            body->append(reply->read(kMaxAnswerBytes + 1 - body->size()));
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299 ||
-            body->size() > kMaxAnswerBytes ||
-            !isJsonContentType(reply->header(QNetworkRequest::ContentTypeHeader)))
-            return;
-        const QJsonDocument answer = QJsonDocument::fromJson(*body);
-        if (answer.isObject())
-            handleAppVersions(AppVersions::ParseFromDictionary(answer.object().toVariantMap()));
-    });
+    BoundedExchange::watch(
+        reply, kMaxAnswerBytes, std::chrono::seconds(60), [](const BoundedExchange::Result& result) {
+            if (!result.succeeded() || !isJsonContentType(result.contentType))
+                return;
+            const QJsonDocument answer = QJsonDocument::fromJson(result.body);
+            if (answer.isObject())
+                handleAppVersions(AppVersions::ParseFromDictionary(answer.object().toVariantMap()));
+        });
     return reply;
 }
 

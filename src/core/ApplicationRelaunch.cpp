@@ -10,5 +10,5 @@
 void ApplicationRelaunch::relaunchAfterDelay(float seconds) {
     if (!platform::Platform::workspace()->relaunchAfterDelay(seconds))
         LOG_ERROR("The relaunch shell could not be started.");
-    ThreadHelper::RunOnMainThread([] { QCoreApplication::quit(); });
+    ThreadHelper::RunOnMainThread([] { QCoreApplication::exit(0); });
 }

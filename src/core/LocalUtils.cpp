@@ -7,15 +7,33 @@
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
 
+#include "Logger.h"
+
 #include <QUuid>
 
+#include <mutex>
+
 QString LocalUtils::GetMachineIndex() {
-    const auto stored = UserDefaultHelper::MachineIndex();
-    if (!StringHelper::isNullOrEmpty(stored))
+    // The id in use, kept for the life of the process: when the settings cannot hold it, it still does not
+    // change from one call to the next.
+    static std::mutex mutex;
+    static std::optional<QString> inUse;
+    std::lock_guard lock(mutex);
+    if (const auto stored = UserDefaultHelper::MachineIndex(); !StringHelper::isNullOrEmpty(stored)) {
+        inUse = stored;
         return *stored;
-    const QString made = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
-    UserDefaultHelper::SaveMachineIndex(made);
-    return made;
+    }
+    if (!inUse)
+        inUse = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
+    UserDefaultHelper::SaveMachineIndex(inUse);
+    if (UserDefaultHelper::MachineIndex() != inUse) {
+        static std::once_flag warned;
+        std::call_once(warned, [] {
+            LOG_WARNING(
+                "The machine id cannot be stored in the user defaults; it holds until the program ends.");
+        });
+    }
+    return *inUse;
 }
 
 QStringList LocalUtils::GetLanIpList() {

@@ -18,9 +18,27 @@ namespace threadhelper_detail {
 class MainThreadQueue : public QObject {
     Q_OBJECT
 public:
-    void push(std::function<void()> job) {
+    // False once the main loop has ended: the job is dropped.
+    bool push(std::function<void()> job) {
         std::lock_guard lock(mutex_);
+        if (closed_)
+            return false;
         jobs_.push_back(std::move(job));
+        return true;
+    }
+
+    // The main loop has ended: nothing handed over from now on runs, and what waits is dropped.
+    void close() {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            dropped.swap(jobs_);
+        }
+    }
+    bool closed() {
+        std::lock_guard lock(mutex_);
+        return closed_;
     }
 
     Q_INVOKABLE void drain() {
@@ -40,6 +58,7 @@ public:
 private:
     std::mutex mutex_;
     std::deque<std::function<void()>> jobs_;
+    bool closed_ = false;
 };
 
 } // namespace threadhelper_detail
@@ -51,8 +70,13 @@ namespace {
 std::atomic<MainThreadQueue*> sharedQueue{nullptr};
 
 // Made on the main thread while the application object is constructed, before any other thread can ask.
+// When the main loop ends, the queue closes.
 void makeMainThreadQueue() {
-    sharedQueue.store(new MainThreadQueue, std::memory_order_release);
+    auto* queue = new MainThreadQueue;
+    QObject::connect(
+        QCoreApplication::instance(), &QCoreApplication::aboutToQuit, queue, [queue] { queue->close(); },
+        Qt::DirectConnection);
+    sharedQueue.store(queue, std::memory_order_release);
 }
 Q_COREAPP_STARTUP_FUNCTION(makeMainThreadQueue)
 
@@ -80,8 +104,14 @@ bool ThreadHelper::isMainThread() {
 
 void ThreadHelper::RunOnMainThread(const std::function<void()>& work) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
+    if (app && QThread::currentThread() == app->thread()) {
         work();
+        return;
+    }
+    if (!app) {
+        // Before the application object, nobody else can run it; after it, nothing may.
+        if (MainThreadQueue* queue = sharedQueue.load(std::memory_order_acquire); !queue || !queue->closed())
+            work();
         return;
     }
     struct Completion {
@@ -91,12 +121,21 @@ void ThreadHelper::RunOnMainThread(const std::function<void()>& work) {
     };
     auto completion = std::make_shared<Completion>();
     MainThreadQueue& queue = mainThreadQueue(app);
-    queue.push([&work, completion] {
-        work();
-        std::lock_guard lock(completion->mutex);
-        completion->done = true;
-        completion->finished.notify_all();
-    });
+    // Whether the job runs or is dropped unrun (the main loop ended), the end of the job releases the waiter.
+    struct Release {
+        explicit Release(std::shared_ptr<Completion> c)
+            : completion(std::move(c)) {}
+        Release(const Release&) = delete;
+        Release& operator=(const Release&) = delete;
+        std::shared_ptr<Completion> completion;
+        ~Release() {
+            std::lock_guard lock(completion->mutex);
+            completion->done = true;
+            completion->finished.notify_all();
+        }
+    };
+    if (!queue.push([&work, release = std::make_shared<Release>(completion)] { work(); }))
+        return;
     QMetaObject::invokeMethod(&queue, "drain", Qt::QueuedConnection);
     std::unique_lock lock(completion->mutex);
     completion->finished.wait(lock, [&] { return completion->done; });

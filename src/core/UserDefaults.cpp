@@ -3,6 +3,8 @@
 #include "Logger.h"
 #include "platform/Bundle.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -135,6 +137,19 @@ QString storeName() {
 std::unique_ptr<QSettings> UserDefaults::open() {
     auto settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, storeName());
     settings->setFallbacksEnabled(false);
+    if (settings->status() == QSettings::FormatError) {
+        // Kept aside before anything writes a new file over it.
+        const QString path = settings->fileName();
+        const QString aside = path + QStringLiteral(".unreadable-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
+        settings.reset();
+        if (QFile::rename(path, aside))
+            LOG_WARNING("The unreadable user defaults file was kept as {}; a new one is started.", aside);
+        else
+            LOG_ERROR("The unreadable user defaults file {} could not be moved aside.", path);
+        settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, storeName());
+        settings->setFallbacksEnabled(false);
+    }
     return settings;
 }
 

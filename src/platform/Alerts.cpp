@@ -14,4 +14,8 @@ void LoggedAlerts::beginFolderPanel(std::function<void(std::optional<QString> fo
     completion(std::nullopt);
 }
 
+std::optional<QString> LoggedAlerts::runSavePanel(const SavePanelRequest&) {
+    return std::nullopt;
+}
+
 } // namespace platform

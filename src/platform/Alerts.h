@@ -17,6 +17,15 @@ struct AlertRequest {
     AlertStyle style = AlertStyle::Warning;
 };
 
+// A save panel: its title, the name it proposes, and an accessory line (a label and a list of items, the
+// first one chosen) below the name.
+struct SavePanelRequest {
+    QString title;
+    QString nameFieldValue;
+    QString accessoryLabel;
+    QStringList accessoryItems;
+};
+
 // Modal alerts and panels. Callers are on the main thread.
 class Alerts {
 public:
@@ -26,6 +35,8 @@ public:
     // A folder chooser (folders only, one choice, new folders allowed) attached to the active window;
     // the completion gets the chosen folder's path, or nothing when the user cancels.
     virtual void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) = 0;
+    // A modal save panel; the chosen path, or nothing when the user cancels.
+    virtual std::optional<QString> runSavePanel(const SavePanelRequest& request) = 0;
 };
 
 // Alerts where nobody is there to answer: each alert goes to the log and is answered with its first
@@ -34,6 +45,7 @@ class LoggedAlerts : public Alerts {
 public:
     int runModal(const AlertRequest& request) override;
     void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
+    std::optional<QString> runSavePanel(const SavePanelRequest& request) override;
 };
 
 } // namespace platform

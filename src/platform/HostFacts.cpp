@@ -66,6 +66,10 @@ std::optional<QStringList> LinuxHostFacts::applicationsFolderEntries() {
     return urls;
 }
 
+bool runsAsSuperUser() {
+    return geteuid() == 0;
+}
+
 QString LinuxHostFacts::userName() {
     passwd entry{};
     passwd* found = nullptr;

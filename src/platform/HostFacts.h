@@ -33,6 +33,9 @@ public:
     virtual QString userName() = 0;
 };
 
+// Whether the process runs with the super-user's rights.
+bool runsAsSuperUser();
+
 class LinuxHostFacts : public HostFacts {
 public:
     // The folder that lists the installed applications (their desktop entries).

@@ -80,9 +80,16 @@ public:
     void startHttpServer();
     std::optional<QString> currentSlideInfoString() const { return currentSlideInfoString_.get(); }
 
-    // Cloud channel (main thread).
+    // Cloud channel (main thread). Every request has a deadline for its whole exchange, and every answer
+    // is read to at most kMaxAnswerBytes.
     static constexpr int kApiHeartBeatInterval = 5000;
     static constexpr int kApiUploadTimeout = 5000;
+    static constexpr int kApiPollTimeout = 60000;
+    static constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
+    // Polls that come back empty or fail start no sooner than a second after the one before; failures in
+    // a row wait twice as long each time, up to kMaxPollBackoff.
+    static constexpr int kMinPollInterval = 1000;
+    static constexpr int kMaxPollBackoff = 30000;
     void startSendingApiHeartBeat();
     void sendApiHeartBeat();
     void handleHeartBeatSuccess();
@@ -101,6 +108,10 @@ public:
     void postSlideInfoToApi(const QString& infoString);
     int apiHeartBeatFailureCount() const { return apiHeartBeatFailureCount_; }
     bool isPollingCommands() const { return task_ != nullptr; }
+    // Milliseconds until the next poll when the one that started elapsedMs ago ended empty or failed,
+    // after failuresInARow failed polls (0 when it came back empty).
+    static int pollPause(qint64 elapsedMs, int failuresInARow);
+    void schedulePoll(int pauseMs);
     // The query text of a cloud request: names in ascending order, each name and value percent-encoded
     // leaving only letters, digits, "-._~", "/" and "?".
     static QByteArray encodeQuery(const QList<std::pair<QString, QString>>& parameters);
@@ -153,5 +164,10 @@ private:
     std::unique_ptr<QNetworkAccessManager> afNetworkManager_;
     std::unique_ptr<QTimer> apiHeartBeatTimer_;
     int apiHeartBeatFailureCount_ = 0;
+    // Heartbeats are numbered as sent; an answer older than one already counted changes nothing.
+    quint64 heartbeatsSent_ = 0;
+    quint64 lastCountedHeartbeat_ = 0;
     QNetworkReply* task_ = nullptr;
+    std::unique_ptr<QTimer> nextPoll_;
+    int pollFailuresInARow_ = 0;
 };

@@ -2,6 +2,7 @@
 // (heartbeat, command long-poll, slide-information upload).
 #include "SWDMacNetworkManager.h"
 
+#include "BoundedExchange.h"
 #include "LanInfoServer.h"
 
 #include "core/GlobalQueue.h"
@@ -14,6 +15,7 @@
 #include "presentation/PowerPointHelper.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -26,19 +28,7 @@
 
 namespace {
 
-// What the HTTP stack waits for a heartbeat or a poll when the request sets no time-out of its own.
-constexpr int kDefaultRequestTimeout = 60000;
-// The largest answer the channel reads; a longer one is cut off and counts as a failed request.
-constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
-
-// Sends the request and ends it, as failed, when its answer grows past kMaxAnswerBytes.
-QNetworkReply* send(QNetworkReply* reply) {
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > kMaxAnswerBytes)
-            reply->abort();
-    });
-    return reply;
-}
+using Result = BoundedExchange::Result;
 
 QString apiRoot() {
     return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString();
@@ -49,11 +39,6 @@ QUrl apiUrl(const QString& path, const QList<std::pair<QString, QString>>& param
     if (!parameters.isEmpty())
         url += '?' + SWDMacNetworkManager::encodeQuery(parameters);
     return QUrl::fromEncoded(url, QUrl::TolerantMode);
-}
-
-bool succeeded(QNetworkReply* reply) {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
 }
 
 QString withoutBlanks(QString text) {
@@ -134,22 +119,27 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
     const auto& host = collaborators_.host;
-    QNetworkRequest request(
+    const QNetworkRequest request(
         apiUrl(QStringLiteral("/api/heartBeat"),
                {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
                 {QStringLiteral("osVersion"), withoutBlanks(host->operatingSystemVersionString())},
                 {QStringLiteral("appVersion"),
                  withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
-    request.setTransferTimeout(kDefaultRequestTimeout);
-    QNetworkReply* reply = send(afNetworkManager_->get(request));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-        reply->deleteLater();
-        const auto body = succeeded(reply) ? StringHelper::decodeUtf8(reply->readAll()) : std::nullopt;
-        if (body && body->toLower().contains(QStringLiteral("heartbeat|ok")))
-            handleHeartBeatSuccess();
-        else
-            handleHeartBeatFailure();
-    });
+    const quint64 serial = ++heartbeatsSent_;
+    BoundedExchange::watch(
+        afNetworkManager_->get(request), kMaxAnswerBytes, std::chrono::milliseconds(kApiHeartBeatInterval),
+        [this, serial](const Result& result) {
+            if (serial < lastCountedHeartbeat_) {
+                LOG_VERBOSE("api: an answer to an older heartbeat is not counted");
+                return;
+            }
+            lastCountedHeartbeat_ = serial;
+            const auto body = result.succeeded() ? StringHelper::decodeUtf8(result.body) : std::nullopt;
+            if (body && body->toLower().contains(QStringLiteral("heartbeat|ok")))
+                handleHeartBeatSuccess();
+            else
+                handleHeartBeatFailure();
+        });
 }
 
 void SWDMacNetworkManager::handleHeartBeatSuccess() {
@@ -169,45 +159,72 @@ void SWDMacNetworkManager::handleHeartBeatFailure() {
     LOG_ERROR("api:send api heartbeat failed. failureCount = {}", apiHeartBeatFailureCount_);
     LOG_INFO("api:Disconnected from server, pause getting command From Api");
     post(Notifications::kApiConnectionStatusChanged, false);
+    if (nextPoll_)
+        nextPoll_->stop();
     if (QNetworkReply* poll = std::exchange(task_, nullptr))
         poll->abort();
+}
+
+int SWDMacNetworkManager::pollPause(qint64 elapsedMs, int failuresInARow) {
+    const qint64 sinceStart = std::max<qint64>(0, kMinPollInterval - elapsedMs);
+    if (failuresInARow <= 0)
+        return int(sinceStart);
+    const qint64 backoff = qint64(kMinPollInterval) << std::min(failuresInARow - 1, 15);
+    return int(std::max(sinceStart, std::min<qint64>(backoff, kMaxPollBackoff)));
 }
 
 void SWDMacNetworkManager::startGettingCommandFromApi() {
     LOG_INFO("api:startGettingCommandFromApi");
     const QString machineId = LocalUtils::GetMachineIndex();
-    QNetworkRequest request(apiUrl(QStringLiteral("/api/Command"), {{QStringLiteral("id"), machineId}}));
-    request.setTransferTimeout(kDefaultRequestTimeout);
+    const QNetworkRequest request(
+        apiUrl(QStringLiteral("/api/Command"), {{QStringLiteral("id"), machineId}}));
     if (task_)
         return;
     LOG_INFO("api:Getting command from api");
-    QNetworkReply* reply = send(afNetworkManager_->get(request));
+    QNetworkReply* reply = afNetworkManager_->get(request);
     task_ = reply;
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, machineId] {
-        reply->deleteLater();
-        if (task_ == reply)
-            task_ = nullptr;
-        if (succeeded(reply)) {
-            const QByteArray body = reply->readAll();
-            LOG_VERBOSE("api: get success:{}", body);
-            QString command = StringHelper::decodeUtf8(body).value_or(QString());
-            qsizetype begin = 0, end = command.size();
-            while (begin < end && command[begin] == u'"')
-                ++begin;
-            while (end > begin && command[end - 1] == u'"')
-                --end;
-            command = command.mid(begin, end - begin);
-            LOG_INFO("api: get command: [{}] from machine id: [{}]", command, machineId);
-            if (collaborators_.executor)
-                collaborators_.executor(command, std::nullopt);
-            startGettingCommandFromApi();
-        } else if (apiHeartBeatFailureCount_ < 1) {
-            LOG_VERBOSE("api: get command timeout. start getting command again right away.");
-            startGettingCommandFromApi();
-        } else {
-            LOG_ERROR("api: get command failure:{}", reply->errorString());
-        }
-    });
+    QElapsedTimer started;
+    started.start();
+    BoundedExchange::watch(
+        reply, kMaxAnswerBytes, std::chrono::milliseconds(kApiPollTimeout),
+        [this, reply, machineId, started](const Result& result) {
+            if (task_ == reply)
+                task_ = nullptr;
+            if (result.succeeded()) {
+                pollFailuresInARow_ = 0;
+                LOG_VERBOSE("api: get success:{}", result.body);
+                QString command = StringHelper::decodeUtf8(result.body).value_or(QString());
+                qsizetype begin = 0, end = command.size();
+                while (begin < end && command[begin] == u'"')
+                    ++begin;
+                while (end > begin && command[end - 1] == u'"')
+                    --end;
+                command = command.mid(begin, end - begin);
+                LOG_INFO("api: get command: [{}] from machine id: [{}]", command, machineId);
+                if (collaborators_.executor)
+                    collaborators_.executor(command, std::nullopt);
+                schedulePoll(command.isEmpty() ? pollPause(started.elapsed(), 0) : 0);
+            } else if (apiHeartBeatFailureCount_ < 1) {
+                LOG_VERBOSE("api: get command timeout. start getting command again right away.");
+                schedulePoll(pollPause(started.elapsed(), ++pollFailuresInARow_));
+            } else {
+                LOG_ERROR("api: get command failure:{}", result.error);
+            }
+        });
+}
+
+// The next poll, at once or after the pause; a failed heartbeat meanwhile cancels it.
+void SWDMacNetworkManager::schedulePoll(int pauseMs) {
+    if (pauseMs <= 0) {
+        startGettingCommandFromApi();
+        return;
+    }
+    if (!nextPoll_) {
+        nextPoll_ = std::make_unique<QTimer>();
+        nextPoll_->setSingleShot(true);
+        QObject::connect(nextPoll_.get(), &QTimer::timeout, [this] { startGettingCommandFromApi(); });
+    }
+    nextPoll_->start(pauseMs);
 }
 
 void SWDMacNetworkManager::sendSlideInfoToClient() {
@@ -266,23 +283,20 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
     uploadInFlight_ = true;
     const QUrl url = apiUrl(QStringLiteral("/api/Info"));
     QNetworkRequest request(url);
-    request.setTransferTimeout(kApiUploadTimeout);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
-    QNetworkReply* reply = send(afNetworkManager_->post(request, infoString.toUtf8()));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, url] {
-        reply->deleteLater();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (!succeeded(reply))
-            LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}", url.toString(), status,
-                      reply->errorString());
-        else
-            LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}", url.toString(), status,
-                     reply->readAll());
-        uploadInFlight_ = false;
-        if (auto next = std::exchange(pendingUpload_, std::nullopt))
-            postSlideInfoToApi(*next);
-    });
+    BoundedExchange::watch(afNetworkManager_->post(request, infoString.toUtf8()), kMaxAnswerBytes,
+                           std::chrono::milliseconds(kApiUploadTimeout), [this, url](const Result& result) {
+                               if (!result.succeeded())
+                                   LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}",
+                                             url.toString(), result.status, result.error);
+                               else
+                                   LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}",
+                                            url.toString(), result.status, result.body);
+                               uploadInFlight_ = false;
+                               if (auto next = std::exchange(pendingUpload_, std::nullopt))
+                                   postSlideInfoToApi(*next);
+                           });
 }
 
 #include "SWDMacNetworkManagerCloud.moc"

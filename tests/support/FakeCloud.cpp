@@ -14,6 +14,7 @@ struct FakeCloud::Impl {
     Mode mode = Mode::Up;
     QByteArray heartbeatBody = "\"heartBeat|OK\"";
     int pollHoldMs = 2000;
+    int delayMs = 0;
     std::deque<QByteArray> commands;
     std::pair<QByteArray, QByteArray> appVersions{"{}", "application/json"};
     std::vector<Request> requests;
@@ -36,10 +37,13 @@ struct FakeCloud::Impl {
     // Applies the failure modes; true when the request was answered by one of them.
     bool failed(httplib::Response& response) {
         Mode now;
+        int delay;
         {
             std::lock_guard lock(mutex);
             now = mode;
+            delay = delayMs;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         switch (now) {
         case Mode::Status500:
             response.status = 500;
@@ -51,6 +55,24 @@ struct FakeCloud::Impl {
         case Mode::Slow:
             std::this_thread::sleep_for(std::chrono::seconds(2));
             return false;
+        case Mode::Huge:
+            response.set_content_provider(size_t(100) << 20, "text/plain",
+                                          [](size_t, size_t length, httplib::DataSink& sink) {
+                                              static const std::string block(64 * 1024, 'h');
+                                              return sink.write(block.data(), std::min(length, block.size()));
+                                          });
+            return true;
+        case Mode::Endless:
+        case Mode::Trickle:
+            response.set_chunked_content_provider("text/plain", [this, now](size_t, httplib::DataSink& sink) {
+                static const std::string block(64 * 1024, 'e');
+                if (now == Mode::Trickle)
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                const bool written = sink.write(block.data(), now == Mode::Trickle ? 12 : block.size());
+                std::lock_guard lock(mutex);
+                return written && mode == now;
+            });
+            return true;
         default:
             return false;
         }
@@ -166,6 +188,11 @@ void FakeCloud::setHeartbeatBody(const QByteArray& body) {
 void FakeCloud::setPollHold(int milliseconds) {
     std::lock_guard lock(impl_->mutex);
     impl_->pollHoldMs = milliseconds;
+}
+
+void FakeCloud::setDelay(int milliseconds) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->delayMs = milliseconds;
 }
 
 void FakeCloud::queueCommand(const QByteArray& body) {

@@ -10,7 +10,8 @@
 // long-polls, records uploads, and can be down, slow, failing or talking nonsense.
 class FakeCloud {
 public:
-    enum class Mode { Up, Down, Status500, Garbage, Slow };
+    // Huge: a 100 MB answer; Endless: a chunked answer that never ends; Trickle: 12 bytes a second.
+    enum class Mode { Up, Down, Status500, Garbage, Slow, Huge, Endless, Trickle };
 
     struct Request {
         QString method;
@@ -34,6 +35,8 @@ public:
     void setHeartbeatBody(const QByteArray& body);
     // How long a poll waits for a command before answering with an empty body.
     void setPollHold(int milliseconds);
+    // How long every request waits, in the mode it found, before it is answered.
+    void setDelay(int milliseconds);
     void queueCommand(const QByteArray& body);
     // The answer to the update check.
     void setAppVersions(const QByteArray& body, const QByteArray& contentType = "application/json");

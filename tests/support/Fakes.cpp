@@ -14,6 +14,12 @@ void RecordingAlerts::beginFolderPanel(std::function<void(std::optional<QString>
     completion(folderAnswer);
 }
 
+std::optional<QString> RecordingAlerts::runSavePanel(const platform::SavePanelRequest& request) {
+    std::lock_guard lock(mutex_);
+    savePanels.push_back(request);
+    return saveAnswer;
+}
+
 std::vector<platform::AlertRequest> RecordingAlerts::shown() const {
     std::lock_guard lock(mutex_);
     return shown_;

@@ -13,15 +13,17 @@
 #include <mutex>
 #include <vector>
 
-// Records every alert and answers with a chosen button; a folder panel answers folderAnswer.
+// Records every alert and answers with a chosen button; a panel answers folderAnswer or saveAnswer.
 class RecordingAlerts : public platform::Alerts {
 public:
     int runModal(const platform::AlertRequest& request) override;
     void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
+    std::optional<QString> runSavePanel(const platform::SavePanelRequest& request) override;
     std::vector<platform::AlertRequest> shown() const;
     int answer = 0;
-    std::optional<QString> folderAnswer;
+    std::optional<QString> folderAnswer, saveAnswer;
     int folderPanels = 0;
+    std::vector<platform::SavePanelRequest> savePanels;
 
 private:
     mutable std::mutex mutex_;

@@ -1,7 +1,8 @@
 // A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
 // the computer and prints every datagram it gets back as "<local port> <text>", one per line.
 //   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect
-//   <n>] pc_phone --get <url>      prints the status and the body of one HTTP GET
+//   <n>] [--from <port>]   (the datagrams go from that port, otherwise from one the system chooses)
+//   pc_phone --get <url>      prints the status and the body of one HTTP GET
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
@@ -16,7 +17,7 @@
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QString to;
-    quint16 port = 0;
+    quint16 port = 0, from = 0;
     QStringList listen, sends;
     int waitMs = 3000, expect = -1;
     const QStringList args = app.arguments();
@@ -35,6 +36,8 @@ int main(int argc, char* argv[]) {
             waitMs = value.toInt();
         else if (key == u"--expect")
             expect = value.toInt();
+        else if (key == u"--from")
+            from = quint16(value.toUInt());
     }
     if (args.size() == 3 && args[1] == u"--get") {
         QNetworkAccessManager http;
@@ -58,6 +61,8 @@ int main(int argc, char* argv[]) {
         sockets.push_back(std::move(socket));
     }
     QUdpSocket sender;
+    if (from)
+        sender.bind(QHostAddress::AnyIPv4, from);
     for (const QString& text : sends)
         sender.writeDatagram(text.toUtf8(), QHostAddress(to), port);
 

@@ -132,13 +132,17 @@ TEST_F(ImpressSystemTest, PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSl
     EXPECT_TRUE(shows(next, 2));
 
     // One slide on: the executor posts the down-arrow key press through the X11 event poster into the
-    // show on the display, then pushes new slide information.
-    QThread::msleep(kSettleMs);
-    phone("CommandPort", "3|cmd|{DOWN}", 0);
-    ASSERT_TRUE(waitUntil([&] { return impress.fixture({"state"}).value_or("").startsWith("1 2 "); }, 30000))
-        << "the key press did not move the show: " << impress.fixture({"state"}).value_or("").toStdString()
-        << '\n'
-        << host.output().toStdString();
+    // show on the display, then pushes new slide information. A show just started may drop the key: the
+    // phone presses again when the show did not move.
+    bool moved = false;
+    for (int id = 3; id < 6 && !moved; ++id) {
+        QThread::msleep(kSettleMs);
+        phone("CommandPort", QStringLiteral("%1|cmd|{DOWN}").arg(id), 0);
+        moved = waitUntil([&] { return impress.fixture({"state"}).value_or("").startsWith("1 2 "); }, 10000);
+    }
+    ASSERT_TRUE(moved) << "the key press did not move the show: "
+                       << impress.fixture({"state"}).value_or("").toStdString() << '\n'
+                       << host.output().toStdString();
 
     document = lanDocumentWithNote(note(2));
     ASSERT_EQ(document.value("Note").toString(), note(2)) << host.output().toStdString();

@@ -129,9 +129,9 @@ QString AppProcess::output() {
     return output_;
 }
 
-int AppProcess::terminate() {
+int AppProcess::terminate(int waitMs) {
     process_.terminate();
-    if (!process_.waitForFinished(30000))
+    if (!process_.waitForFinished(waitMs))
         return -1;
     output_ += QString::fromUtf8(process_.readAll());
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;

@@ -48,8 +48,8 @@ public:
     bool start();
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
-    // SIGTERM; the exit code, or -1 when it did not end.
-    int terminate();
+    // SIGTERM; the exit code, or -1 when it did not end within the wait.
+    int terminate(int waitMs = 30000);
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
     QString output();

@@ -136,7 +136,7 @@ TEST_F(LogExportTest, SavedOnTheDesktopOrInAChosenFolderOneExportAtATime) {
     ASSERT_TRUE(QRegularExpression("/Desktop/annlee-\\d{14}\\.zip$").match(saved).hasMatch())
         << saved.toStdString();
     ASSERT_EQ(alerts->shown().size(), 2u);
-    const platform::AlertRequest& success = alerts->shown()[1];
+    const platform::AlertRequest success = alerts->shown()[1];
     EXPECT_EQ(success.messageText, "Success");
     EXPECT_EQ(success.informativeText, "Log files has been exported to " + saved);
     EXPECT_EQ(success.style, platform::AlertStyle::Informational);

@@ -1,142 +1,113 @@
-// Main-thread dispatch, the notification centre and the global queue.
+// Main-thread dispatch, notifications, the global queue, the error alert and the relaunch.
+#include "core/ApplicationRelaunch.h"
+#include "core/ErrorHelper.h"
 #include "core/GlobalQueue.h"
 #include "core/NotificationCenter.h"
 #include "core/ThreadHelper.h"
 
-#include "Wait.h"
+#include "Fakes.h"
+#include "LogRecorder.h"
+#include "TestBundle.h"
+#include "Threads.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
-#include <latch>
 
-TEST(ThreadHelper, OnTheMainThreadRunsInsideTheCall) {
-    bool ran = false;
-    // Posted work still waiting in the event loop must not run before this returns.
-    bool posted = false;
+TEST(ThreadHelper, RunsOnTheMainThreadAndReturnsOnlyOnceTheWorkRan) {
+    bool posted = false, ran = false; // on the main thread: at once, before work already posted
     QTimer::singleShot(0, [&] { posted = true; });
-    ThreadHelper::RunOnMainThread([&] {
-        EXPECT_TRUE(ThreadHelper::isMainThread());
-        ran = true;
-    });
+    ThreadHelper::RunOnMainThread([&] { ran = !posted && ThreadHelper::isMainThread(); });
     EXPECT_TRUE(ran);
-    EXPECT_FALSE(posted);
-    waitUntil([&] { return posted; });
-}
-
-TEST(ThreadHelper, FromAnotherThreadWaitsUntilTheMainThreadRanIt) {
-    std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> returned{false};
-    bool sawRunBeforeReturn = false;
-    std::thread worker([&] {
+    std::atomic<int> seen{0};
+    ASSERT_TRUE(runOnThreads(4, [&](int) {
+        bool done = false;
         ThreadHelper::RunOnMainThread([&] {
-            QThread::msleep(50); // the caller must still be waiting after this
-            ranOnMain = ThreadHelper::isMainThread();
+            QThread::msleep(20);
+            done = ThreadHelper::isMainThread();
         });
-        sawRunBeforeReturn = ranOnMain.load();
-        returned = true;
-    });
-    EXPECT_TRUE(waitUntil([&] { return returned.load(); }));
-    worker.join();
-    EXPECT_TRUE(ranOnMain);
-    EXPECT_TRUE(sawRunBeforeReturn);
+        seen += done;
+    })) << "work handed to the main thread never came back";
+    EXPECT_EQ(seen, 4);
 }
 
-TEST(ThreadHelper, WorkFromSeveralThreadsRunsOneAtATime) {
-    std::atomic<int> inside{0}, maxInside{0}, done{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 6; ++i) {
-        threads.emplace_back([&] {
-            ThreadHelper::RunOnMainThread([&] {
-                maxInside = std::max(maxInside.load(), ++inside);
-                QThread::msleep(5);
-                --inside;
-            });
-            ++done;
-        });
-    }
-    EXPECT_TRUE(waitUntil([&] { return done == 6; }));
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(maxInside, 1);
-}
-
-TEST(NotificationCenter, DeliversSynchronouslyOnThePostingThreadToObserversOfTheName) {
+TEST(NotificationCenter, ObserversOfTheNameRunOnThePostingThreadAndMayChangeTheCentre) {
     NotificationCenter center;
     std::vector<int> seen;
-    std::thread::id observerThread;
-    const auto a = center.addObserver("kUpdatePptStatus", [&](const QVariant& v) {
+    std::thread::id observerThread, poster;
+    const auto first = center.addObserver("n", [&](const QVariant& v) {
         seen.push_back(v.toInt());
         observerThread = std::this_thread::get_id();
     });
-    center.addObserver("kUpdatePptStatus", [&](const QVariant& v) { seen.push_back(10 + v.toInt()); });
-    center.addObserver("other", [&](const QVariant&) { seen.push_back(-1); });
-
-    std::thread poster([&] { center.post("kUpdatePptStatus", 2); });
-    const auto posterId = poster.get_id();
-    poster.join();
-    EXPECT_EQ(seen, (std::vector<int>{2, 12}));
-    EXPECT_TRUE(observerThread == posterId);
-
-    center.removeObserver(a);
-    center.post("kUpdatePptStatus", 1);
-    EXPECT_EQ(seen, (std::vector<int>{2, 12, 11}));
-}
-
-TEST(NotificationCenter, ObserversMayChangeTheCentreWhileBeingNotified) {
-    NotificationCenter center;
-    int calls = 0;
-    NotificationCenter::Token self = 0;
-    self = center.addObserver("n", [&](const QVariant&) {
-        ++calls;
+    NotificationCenter::Token self = center.addObserver("n", [&](const QVariant& v) {
+        seen.push_back(10 + v.toInt());
         center.removeObserver(self);
-        center.addObserver("n", [&](const QVariant&) { calls += 100; });
+        center.addObserver("n", [&](const QVariant&) { seen.push_back(100); });
         center.post("m");
     });
-    center.post("n");
-    EXPECT_EQ(calls, 1);
-    center.post("n");
-    EXPECT_EQ(calls, 101);
+    center.addObserver("other", [&](const QVariant&) { seen.push_back(-1); });
+    ASSERT_TRUE(runOnThreads(1, [&](int) {
+        poster = std::this_thread::get_id();
+        center.post("n", 2);
+    })) << "posting from an observer deadlocked";
+    EXPECT_TRUE(observerThread == poster);
+    center.removeObserver(first);
+    center.post("n", 1);
+    EXPECT_EQ(seen, (std::vector<int>{2, 12, 100}));
 }
 
-TEST(GlobalQueue, BlockedWorkDoesNotStarveLaterWork) {
-    // More blocked workers than cores: each waits for the last one, which can only run if the pool grows.
-    constexpr int kBlocked = 24;
-    std::latch allStarted(kBlocked + 1);
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> finished{0};
-    for (int i = 0; i < kBlocked; ++i) {
-        GlobalQueue::async([&, released] {
-            allStarted.count_down();
-            released.wait();
-            ++finished;
+// More blocked pieces than cores, each waiting for a later one: only a pool that grows runs that one.
+TEST(GlobalQueue, BlockedWorkDoesNotStarveLaterWorkAndEveryPieceRunsOnce) {
+    struct State {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> unblocked{0}, counted{0};
+    };
+    auto state = std::make_shared<State>();
+    for (int i = 0; i < 24; ++i)
+        GlobalQueue::async([state] {
+            state->unblocked +=
+                state->released.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         });
-    }
-    GlobalQueue::async([&] {
-        allStarted.count_down();
-        release.set_value();
-    });
-    allStarted.wait();
-    while (finished.load() < kBlocked)
-        std::this_thread::yield();
-    EXPECT_EQ(finished.load(), kBlocked);
+    GlobalQueue::async([state] { state->release.set_value(); });
+    for (int i = 0; i < 2000; ++i)
+        GlobalQueue::async([state] { ++state->counted; });
+    EXPECT_TRUE(waitUntil([&] { return state->unblocked == 24 && state->counted == 2000; }, 5000))
+        << state->unblocked << " unblocked, " << state->counted << " counted";
 }
 
-TEST(GlobalQueue, RunsEveryPieceOfWorkOnce) {
-    constexpr int kWork = 2000;
-    std::atomic<int> count{0};
-    std::latch done(kWork);
-    for (int i = 0; i < kWork; ++i)
-        GlobalQueue::async([&] {
-            ++count;
-            done.count_down();
-        });
-    done.wait();
-    EXPECT_EQ(count.load(), kWork);
+TEST(ErrorHelper, LogsAndShowsTheTranslatedAlertOnTheMainThread) {
+    const TestBundle bundle({});
+    ASSERT_TRUE(QDir(bundle.resourcesPath()).mkdir("translations"));
+    bundle.addResource("translations/" + QLocale::system().uiLanguages().value(0).replace('-', '_') + ".json",
+                       R"({"Error": "Fehler", "OK": "Gut"})");
+    bundle.makeMain();
+    auto alerts = std::make_shared<RecordingAlerts>();
+    platform::Platform::setAlerts(alerts);
+    LogRecorder log;
+    ASSERT_TRUE(runOnThreads(1, [](int) { ErrorHelper::ShowErrorMessage("Port %d taken: %@ {} 100%"); }));
+    platform::Platform::setAlerts(nullptr);
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown()[0].messageText, "Fehler");
+    EXPECT_EQ(alerts->shown()[0].informativeText, "Port %d taken: %@ {} 100%");
+    EXPECT_EQ(alerts->shown()[0].buttons, QStringList{"Gut"});
+    EXPECT_EQ(log.at(spdlog::level::err), std::vector<std::string>{"Port %d taken: %@ {} 100%"});
+}
+
+TEST(ApplicationRelaunch, StartsTheShellThenQuitsThroughTheEventLoop) {
+    auto workspace = std::make_shared<RecordingWorkspace>();
+    platform::Platform::setWorkspace(workspace);
+    bool relaunchedFirst = false;
+    QObject guard;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &guard,
+                     [&] { relaunchedFirst = workspace->relaunches == std::vector<float>{0.5f}; });
+    QTimer::singleShot(0, [] { ApplicationRelaunch::relaunchAfterDelay(0.5f); });
+    QTimer::singleShot(5000, &guard, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QCoreApplication::exec(), 0) << "the relaunch did not quit the application";
+    platform::Platform::setWorkspace(nullptr);
+    EXPECT_TRUE(relaunchedFirst);
 }

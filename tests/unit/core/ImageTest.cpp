@@ -1,56 +1,52 @@
-#include "core/Image.h"
+// Pictures: resizing and cropping, the stretchable nine-piece image, and the icons of quick commands.
+#include "core/BFImage.h"
+#include "core/TapdeckCommand.h"
 
 #include "LogRecorder.h"
-#include "core/BFImage.h"
+#include "TestBundle.h"
+#include "Threads.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
-#include <cmath>
+
 #include <gtest/gtest.h>
+
 #include <latch>
-#include <limits>
-#include <thread>
-#include <vector>
 
 namespace {
 
-const QRgb kRed = qRgb(255, 0, 0);
-const QRgb kBlue = qRgb(0, 0, 255);
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A bitmap whose left half is one colour and right half another.
-QImage halves(QSize size, QRgb left, QRgb right) {
-    QImage bitmap(size, QImage::Format_ARGB32_Premultiplied);
-    bitmap.fill(right);
-    QPainter(&bitmap).fillRect(QRect(0, 0, size.width() / 2, size.height()), QColor(left));
-    return bitmap;
+// The left half in one colour, the right half in another.
+QImage halves(QSize size, QColor left, QColor right) {
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(right);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(QRect(0, 0, size.width() / 2, size.height()), left);
+    return image;
 }
 
-// A bitmap whose every pixel tells its place: red and green the low bytes of x and y, blue their high bits.
-QImage coordinates(QSize size) {
-    QImage bitmap(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            bitmap.setPixel(x, y, qRgb(x & 0xff, y & 0xff, ((x >> 8) << 4) | (y >> 8)));
-    return bitmap;
+QByteArray encoded(const QImage& image, const char* format = "png") {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }
 
-// A square bitmap of 3 x 3 cells of the side given, each its own colour; cellColor(row, column) with row
-// 0 at the top.
-QRgb cellColor(int row, int column) {
-    return qRgb(40 + 60 * column, 40 + 60 * row, 200 - 20 * (3 * row + column));
+// 3 x 3 cells of ten pixels, each its own colour; row 0 at the top.
+QRgb cell(int i) {
+    return qRgb(40 + 60 * (i % 3), 40 + 60 * (i / 3), 200 - 20 * i);
 }
-QImage grid(int cell) {
-    QImage bitmap(3 * cell, 3 * cell, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&bitmap);
-    for (int row = 0; row < 3; ++row)
-        for (int column = 0; column < 3; ++column)
-            painter.fillRect(column * cell, row * cell, cell, cell, QColor(cellColor(row, column)));
-    return bitmap;
+QImage grid() {
+    QImage image(30, 30, QImage::Format_ARGB32_Premultiplied);
+    for (int i = 0; i < 9; ++i)
+        QPainter(&image).fillRect(i % 3 * 10, i / 3 * 10, 10, 10, QColor(cell(i)));
+    return image;
 }
 
-// A transparent canvas the size given, painted by draw.
 QImage paint(QSize size, const std::function<void(QPainter&)>& draw) {
     QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
@@ -59,342 +55,240 @@ QImage paint(QSize size, const std::function<void(QPainter&)>& draw) {
     return canvas;
 }
 
-// Checks the nine areas of a picture stretched over rect from a grid of 10-point cells with insets of 10.
-void expectStretchedGrid(const QImage& canvas, QRect rect) {
-    const int left = rect.left(), right = rect.right(), top = rect.top(), bottom = rect.bottom();
-    const int midX = rect.center().x(), midY = rect.center().y();
-    const std::vector<std::pair<QPoint, QRgb>> probes = {
-        {{left, top}, cellColor(0, 0)},
-        {{left + 9, top + 9}, cellColor(0, 0)},
-        {{left + 10, top}, cellColor(0, 1)},
-        {{midX, top + 5}, cellColor(0, 1)},
-        {{right - 10, top}, cellColor(0, 1)},
-        {{right - 9, top}, cellColor(0, 2)},
-        {{right, top + 9}, cellColor(0, 2)},
-        {{left + 5, midY}, cellColor(1, 0)},
-        {{midX, midY}, cellColor(1, 1)},
-        {{right - 5, midY}, cellColor(1, 2)},
-        {{left, bottom - 9}, cellColor(2, 0)},
-        {{left + 9, bottom}, cellColor(2, 0)},
-        {{midX, bottom - 5}, cellColor(2, 1)},
-        {{right, bottom}, cellColor(2, 2)},
-        {{right - 9, bottom - 9}, cellColor(2, 2)},
-    };
-    for (const auto& [at, color] : probes)
-        EXPECT_EQ(canvas.pixel(at), color) << "at " << at.x() << "," << at.y();
-}
-
-// ---- resizing ----
-
-TEST(ImageResizeTest, GivesExactlyTheNewSizeAndTheReceiverTakesItOn) {
-    Image image(halves(QSize(480, 270), kRed, kBlue));
-    ASSERT_EQ(image.size(), QSizeF(480, 270));
-
-    const auto resized = image.resizeImageToNewSize(QSizeF(800, 450));
-    ASSERT_TRUE(resized);
-    EXPECT_EQ(resized->size(), QSizeF(800, 450));
-    EXPECT_EQ(resized->bitmap().size(), QSize(800, 450));
-    EXPECT_EQ(resized->bitmap().pixel(200, 225), kRed);
-    EXPECT_EQ(resized->bitmap().pixel(600, 225), kBlue);
-    EXPECT_EQ(image.size(), QSizeF(800, 450));
-    EXPECT_EQ(image.bitmap().size(), QSize(480, 270));
-
-    // The next resize starts from the new size and still draws the whole picture.
-    const auto smaller = image.resizeImageToNewSize(QSizeF(300, 168.75));
-    ASSERT_TRUE(smaller);
-    EXPECT_EQ(smaller->size(), QSizeF(300, 168.75));
-    EXPECT_EQ(smaller->bitmap().size(), QSize(300, 169));
-    EXPECT_EQ(smaller->bitmap().pixel(5, 84), kRed);
-    EXPECT_EQ(smaller->bitmap().pixel(295, 84), kBlue);
-    EXPECT_EQ(image.size(), QSizeF(300, 168.75));
-}
-
-TEST(ImageResizeTest, ToItsOwnSizeGivesANewCopyOfThePicture) {
-    const QImage picture = coordinates(QSize(64, 48));
-    Image image(picture);
-
-    const auto same = image.resizeImageToNewSize(QSizeF(64, 48));
-    ASSERT_TRUE(same);
-    EXPECT_NE(same.get(), &image);
-    EXPECT_EQ(same->size(), QSizeF(64, 48));
-    EXPECT_EQ(same->bitmap().convertToFormat(QImage::Format_RGB32), picture);
-    EXPECT_EQ(image.size(), QSizeF(64, 48));
-}
-
-TEST(ImageResizeTest, AnImageWithNoReadablePictureGivesNothingAndKeepsItsSize) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    // A PNG cut off inside its pixel data: the size is known, the pixels are not.
-    QByteArray png;
-    {
-        QBuffer buffer(&png);
-        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(halves(QSize(40, 30), kRed, kBlue).save(&buffer, "PNG"));
-    }
-    const QString path = dir.filePath("cut.png");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        const qsizetype pixelData = png.indexOf("IDAT");
-        ASSERT_GT(pixelData, 0);
-        file.write(png.left(pixelData + 6));
-    }
-    const auto image = Image::imageByReferencingFile(path);
-    ASSERT_TRUE(image);
-    ASSERT_FALSE(image->isValid());
-    EXPECT_EQ(image->size(), QSizeF(40, 30));
-
-    LogRecorder log;
-    EXPECT_EQ(image->resizeImageToNewSize(QSizeF(800, 600)), nullptr);
-    EXPECT_EQ(log.count(spdlog::level::err, "Invalid Image"), 1);
-    EXPECT_EQ(image->size(), QSizeF(40, 30));
-
-    // A file with nothing an image reader knows.
-    const QString text = dir.filePath("notes.png");
-    {
-        QFile file(text);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("speaker notes, not pixels");
-    }
-    EXPECT_FALSE(Image::imageByReferencingFile(text)->isValid());
-    const auto missing = Image::imageByReferencingFile(dir.filePath("missing.png"));
-    EXPECT_FALSE(missing->isValid());
-    EXPECT_EQ(missing->size(), QSizeF(0, 0));
-}
-
-TEST(ImageResizeTest, ASizeWithNothingToDrawOnGivesNothingAndLeavesTheReceiverAlone) {
-    Image image(halves(QSize(48, 27), kRed, kBlue));
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    for (const QSizeF size : {QSizeF(0, 450), QSizeF(800, 0), QSizeF(-800, 450), QSizeF(nan, 450),
-                              QSizeF(800, inf), QSizeF(1e9, 1e9)}) {
-        SCOPED_TRACE(testing::Message() << size.width() << " x " << size.height());
-        EXPECT_EQ(image.resizeImageToNewSize(size), nullptr);
-        EXPECT_EQ(image.size(), QSizeF(48, 27));
-    }
-}
-
-// ---- cropping ----
-
-TEST(ImageCropTest, CutsTheRectangleOfPixelsFromTheTopLeft) {
-    const QImage picture = coordinates(QSize(640, 480));
-    Image image(picture);
-    image.setSize(QSizeF(64, 48)); // the cut is in pixels, whatever the size
-
-    const auto cut = image.cropImageToSize(QSizeF(100, 50), QPointF(10, 20));
-    ASSERT_TRUE(cut);
-    EXPECT_EQ(cut->size(), QSizeF(100, 50));
-    EXPECT_EQ(cut->bitmap(), picture.copy(10, 20, 100, 50));
-
-    // A fractional rectangle grows to the whole pixels it touches.
-    const auto rounded = image.cropImageToSize(QSizeF(10, 10), QPointF(10.5, 20.5));
-    ASSERT_TRUE(rounded);
-    EXPECT_EQ(rounded->size(), QSizeF(11, 11));
-    EXPECT_EQ(rounded->bitmap(), picture.copy(10, 20, 11, 11));
-}
-
-TEST(ImageCropTest, KeepsOnlyThePartInsideTheBitmap) {
-    const QImage picture = coordinates(QSize(640, 480));
-    Image image(picture);
-
-    const auto corner = image.cropImageToSize(QSizeF(100, 100), QPointF(600, 450));
-    ASSERT_TRUE(corner);
-    EXPECT_EQ(corner->size(), QSizeF(40, 30));
-    EXPECT_EQ(corner->bitmap(), picture.copy(600, 450, 40, 30));
-
-    const auto origin = image.cropImageToSize(QSizeF(30, 30), QPointF(-10, -10));
-    ASSERT_TRUE(origin);
-    EXPECT_EQ(origin->bitmap(), picture.copy(0, 0, 20, 20));
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(image.cropImageToSize(QSizeF(100, 50), QPointF(640, 0)), nullptr);
-    EXPECT_EQ(image.cropImageToSize(QSizeF(100, 50), QPointF(-100, -50)), nullptr);
-    EXPECT_EQ(image.cropImageToSize(QSizeF(0, 0), QPointF(10, 10)), nullptr);
-    EXPECT_EQ(image.cropImageToSize(QSizeF(100, 50), QPointF(nan, 0)), nullptr);
-    const auto huge = image.cropImageToSize(QSizeF(1e300, 1e300), QPointF(-1e6, -1e6));
-    ASSERT_TRUE(huge);
-    EXPECT_EQ(huge->bitmap(), picture);
-    EXPECT_EQ(Image(QImage(), QSizeF(640, 480)).cropImageToSize(QSizeF(10, 10), QPointF()), nullptr);
-}
-
-// ---- the stretchable image ----
-
-TEST(BFImageTest, InsetsOfTenCutAThirtySquareIntoNineTenSquares) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->size(), QSizeF(30, 30));
-    EXPECT_EQ(image->stretchInsets(), (BFEdgeInsets{10, 10, 10, 10}));
-
-    const BFImage::Slices pieces = image->sliceImages();
-    for (int i = 0; i < 9; ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_TRUE(pieces[size_t(i)]);
-        EXPECT_EQ(pieces[size_t(i)]->size(), QSizeF(10, 10));
-        const QImage bitmap = pieces[size_t(i)]->bitmap();
-        ASSERT_EQ(bitmap.size(), QSize(10, 10));
-        for (const QPoint at : {QPoint(0, 0), QPoint(9, 0), QPoint(5, 5), QPoint(0, 9), QPoint(9, 9)})
-            EXPECT_EQ(bitmap.pixel(at), cellColor(i / 3, i % 3)) << at.x() << "," << at.y();
-    }
-    EXPECT_FALSE(image->slicing());
-}
-
-TEST(BFImageTest, CapsGiveTheSameInsetOnOppositeSides) {
-    Image source(halves(QSize(20, 30), kRed, kBlue));
-    source.setSize(QSizeF(200, 300)); // the copy takes the bitmap's size
-    const auto image = source.stretchableImageWithLeftCapWidth(5, 8);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->size(), QSizeF(20, 30));
-    EXPECT_EQ(image->stretchInsets(), (BFEdgeInsets{8, 5, 8, 5}));
-
-    const BFImage::Slices pieces = image->sliceImages();
-    EXPECT_EQ(pieces[4]->size(), QSizeF(10, 14));
-    EXPECT_EQ(pieces[0]->size(), QSizeF(5, 8));
-    EXPECT_EQ(pieces[8]->size(), QSizeF(5, 8));
-    EXPECT_EQ(pieces[3]->size(), QSizeF(5, 14));
-    EXPECT_EQ(pieces[7]->size(), QSizeF(10, 8));
-
-    EXPECT_EQ(Image(QImage(), QSizeF(20, 30)).stretchableImageWithLeftCapWidth(5, 8), nullptr);
-}
-
-TEST(BFImageTest, InsetsThatFillTheImageGiveEmptyPiecesInPlace) {
-    Image source(grid(10));
-    for (const double inset : {15.0, 20.0}) {
-        SCOPED_TRACE(inset);
-        const auto image = source.stretchableImageWithEdgeInsets({inset, inset, inset, inset});
-        ASSERT_TRUE(image);
-        const BFImage::Slices pieces = image->sliceImages();
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            ASSERT_TRUE(pieces[i]);
-            const bool middle = i == 1 || i == 3 || i == 4 || i == 5 || i == 7;
-            EXPECT_EQ(pieces[i]->isValid(), !middle) << i;
-        }
-        EXPECT_EQ(pieces[4]->size(), QSizeF(30 - 2 * inset, 30 - 2 * inset));
-        EXPECT_EQ(pieces[0]->size(), QSizeF(inset, inset));
-
-        // Drawing still works, with nothing where the empty pieces would go.
-        const QImage canvas =
-            paint(QSize(60, 60), [&](QPainter& p) { image->drawInRect(p, QRectF(0, 0, 60, 60)); });
-        EXPECT_EQ(canvas.pixel(0, 0), cellColor(0, 0));
-        EXPECT_EQ(canvas.pixel(30, 30), qRgba(0, 0, 0, 0));
-    }
-}
-
-TEST(BFImageTest, ThePiecesAreCutOnceUntilReplaced) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    const BFImage::Slices first = image->sliceImages();
-    EXPECT_EQ(image->sliceImages(), first);
-
-    image->setStretchInsets({5, 5, 5, 5});
-    EXPECT_EQ(image->sliceImages(), first);
-
-    image->setSliceImages(std::nullopt);
-    const BFImage::Slices recut = image->sliceImages();
-    EXPECT_NE(recut[0], first[0]);
-    EXPECT_EQ(recut[0]->size(), QSizeF(5, 5));
-    EXPECT_EQ(recut[4]->size(), QSizeF(20, 20));
-}
-
-TEST(BFImageTest, ThreadsReadingThePiecesFirstGetOneCut) {
-    Image source(grid(10));
-    for (int round = 0; round < 20; ++round) {
-        const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-        constexpr int kThreads = 6;
-        std::vector<BFImage::Slices> seen(kThreads);
-        std::latch start(kThreads);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < kThreads; ++i)
-            threads.emplace_back([&, i] {
-                start.arrive_and_wait();
-                seen[size_t(i)] = image->sliceImages();
-            });
-        for (auto& t : threads)
-            t.join();
-        for (const auto& pieces : seen)
-            ASSERT_EQ(pieces, seen.front());
-    }
-}
-
-TEST(BFImageTest, DrawingWithSixArgumentsAssemblesOncePerSize) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    EXPECT_EQ(image->cachedImageSize(), QSizeF(0, 0));
-    EXPECT_EQ(image->cachedImage(), nullptr);
-
-    const auto draw = [&](QSize size) {
-        return paint(size, [&](QPainter& p) {
-            image->drawInRect(p, QRectF(QPointF(0, 0), size), QRectF(0, 0, 3, 3), CompositingOperation::Clear,
-                              0.1, true, {});
-        });
-    };
-    const QImage first = draw(QSize(60, 40));
-    expectStretchedGrid(first, QRect(0, 0, 60, 40));
-    const std::shared_ptr<Image> assembled = image->cachedImage();
-    ASSERT_TRUE(assembled);
-    EXPECT_EQ(image->cachedImageSize(), QSizeF(60, 40));
-
-    EXPECT_EQ(draw(QSize(60, 40)), first);
-    EXPECT_EQ(image->cachedImage(), assembled);
-
-    expectStretchedGrid(draw(QSize(90, 50)), QRect(0, 0, 90, 50));
-    EXPECT_NE(image->cachedImage(), assembled);
-    EXPECT_EQ(image->cachedImageSize(), QSizeF(90, 50));
-    const std::shared_ptr<Image> second = image->cachedImage();
-    draw(QSize(60, 40));
-    EXPECT_NE(image->cachedImage(), second);
-}
-
-TEST(BFImageTest, DrawingWithOneRectangleLaysThePiecesEachTimeAndLeavesTheCache) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    for (int i = 0; i < 2; ++i) {
-        const QImage canvas =
-            paint(QSize(80, 60), [&](QPainter& p) { image->drawInRect(p, QRectF(10, 5, 60, 40)); });
-        expectStretchedGrid(canvas, QRect(10, 5, 60, 40));
-        EXPECT_EQ(canvas.pixel(5, 2), qRgba(0, 0, 0, 0));
-    }
-    EXPECT_EQ(image->cachedImage(), nullptr);
-    EXPECT_EQ(image->cachedImageSize(), QSizeF(0, 0));
-}
-
-TEST(BFImageTest, ASixArgumentDrawingAwayFromTheOriginLandsInItsRectangle) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    const QImage canvas = paint(QSize(100, 60), [&](QPainter& p) {
-        image->drawInRect(p, QRectF(20, 10, 60, 40), QRectF(), CompositingOperation::SourceOver, 1.0, false,
-                          {});
-    });
-    expectStretchedGrid(canvas, QRect(20, 10, 60, 40));
-    EXPECT_EQ(canvas.pixel(5, 5), qRgba(0, 0, 0, 0));
-    EXPECT_EQ(canvas.pixel(90, 55), qRgba(0, 0, 0, 0));
-    EXPECT_EQ(image->cachedImageSize(), QSizeF(60, 40));
-}
-
-TEST(BFImageTest, NewInsetsAfterTheFirstDrawingChangeNothingDrawn) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    const auto fresh = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    paint(QSize(60, 40), [&](QPainter& p) { image->drawInRect(p, QRectF(0, 0, 60, 40)); });
-
-    image->setStretchInsets({3, 3, 3, 3});
-    const auto drawOf = [](BFImage& bf) {
-        return paint(QSize(90, 50), [&](QPainter& p) {
-            bf.drawInRect(p, QRectF(0, 0, 90, 50), QRectF(), CompositingOperation::SourceOver, 1.0, false,
-                          {});
-        });
-    };
-    EXPECT_EQ(drawOf(*image), drawOf(*fresh));
-}
-
-TEST(BFImageTest, ResizingAStretchableImageStretchesIt) {
-    Image source(grid(10));
-    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
-    image->sliceImages(); // cut at the image's own size; resizing sets that size before it draws
-    const auto resized = image->resizeImageToNewSize(QSizeF(60, 40));
-    ASSERT_TRUE(resized);
-    expectStretchedGrid(resized->bitmap(), QRect(0, 0, 60, 40));
-    EXPECT_EQ(image->size(), QSizeF(60, 40));
+// The grid stretched over r: corners of ten pixels, edges and centre stretched between them, nothing around.
+void expectStretchedGrid(const QImage& canvas, QRect r) {
+    const int xs[] = {r.left(), r.left() + 9, r.left() + 10, r.right() - 10, r.right() - 9, r.right()};
+    const int ys[] = {r.top(), r.top() + 9, r.top() + 10, r.bottom() - 10, r.bottom() - 9, r.bottom()};
+    for (int i = 0; i < 36; ++i)
+        EXPECT_EQ(canvas.pixel(xs[i % 6], ys[i / 6]), cell(i / 12 * 3 + i % 6 / 2)) << i;
+    EXPECT_EQ(canvas.pixel(r.left() - 1, r.top() - 1), 0u);
 }
 
 } // namespace
+
+TEST(Image, ResizeDrawsTheWholePictureAtTheNewSize) {
+    Image image(halves(QSize(480, 270), Qt::red, Qt::blue));
+    const auto resized = image.resizeImageToNewSize(QSizeF(300, 168.75));
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(resized->size(), QSizeF(300, 168.75));
+    EXPECT_EQ(resized->bitmap().size(), QSize(300, 169));
+    EXPECT_EQ(resized->bitmap().pixel(5, 84), qRgb(255, 0, 0));
+    EXPECT_EQ(resized->bitmap().pixel(295, 84), qRgb(0, 0, 255));
+    EXPECT_EQ(image.size(), QSizeF(300, 168.75)); // the receiver takes the new size on
+    const QImage drawn =
+        paint(QSize(300, 169), [&](QPainter& p) { resized->drawInRect(p, QRectF(0, 0, 30, 9)); });
+    EXPECT_EQ(drawn.pixel(25, 5), qRgb(0, 0, 255));
+    for (const QSizeF size : {QSizeF(0, 450), QSizeF(-800, 450), QSizeF(kNaN, 450), QSizeF(1e9, 1e9)})
+        EXPECT_EQ(image.resizeImageToNewSize(size), nullptr) << size.width() << "x" << size.height();
+    EXPECT_EQ(image.size(), QSizeF(300, 168.75));
+
+    QTemporaryDir dir; // a PNG cut inside its pixel data has a size and no picture
+    const QByteArray png = encoded(halves(QSize(40, 30), Qt::red, Qt::blue));
+    QFile cut(dir.filePath("cut.png"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(png.left(png.indexOf("IDAT") + 6));
+    cut.close();
+    const auto broken = Image::imageByReferencingFile(cut.fileName());
+    EXPECT_EQ(broken->size(), QSizeF(40, 30));
+    LogRecorder log;
+    EXPECT_EQ(broken->resizeImageToNewSize(QSizeF(80, 60)), nullptr);
+    EXPECT_EQ(log.count(spdlog::level::err, "Invalid Image"), 1);
+}
+
+TEST(Image, CropCutsWholePixelsFromTheTopLeftWithinTheBitmap) {
+    QImage picture(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            picture.setPixel(x, y, qRgb(x, y, 0));
+    Image image(picture);
+    image.setSize(QSizeF(6, 4)); // the cut is in pixels, whatever the size
+    const std::tuple<QSizeF, QPointF, QRect> cases[] = {{{10, 5}, {1, 2}, {1, 2, 10, 5}},
+                                                        {{10, 10}, {10.5, 20.5}, {10, 20, 11, 11}},
+                                                        {{10, 10}, {60, 45}, {60, 45, 4, 3}},
+                                                        {{30, 30}, {-10, -10}, {0, 0, 20, 20}},
+                                                        {{1e300, 1e300}, {-1e6, -1e6}, {0, 0, 64, 48}},
+                                                        {{10, 5}, {64, 0}, {}},
+                                                        {{0, 0}, {10, 10}, {}},
+                                                        {{10, 5}, {kNaN, 0}, {}}};
+    for (const auto& [size, from, pixels] : cases) {
+        const auto cut = image.cropImageToSize(size, from);
+        EXPECT_EQ(cut ? cut->bitmap() : QImage(), pixels.isEmpty() ? QImage() : picture.copy(pixels))
+            << from.x();
+        EXPECT_EQ(cut ? cut->size() : QSizeF(0, 0), QSizeF(pixels.size()));
+    }
+}
+
+TEST(BFImage, InsetsCutNinePiecesOnceEvenForThreadsArrivingTogether) {
+    for (int round = 0; round < 20; ++round) {
+        const auto image = Image(grid()).stretchableImageWithEdgeInsets({10, 10, 10, 10});
+        std::vector<BFImage::Slices> seen(6);
+        std::latch start(6);
+        ASSERT_TRUE(runOnThreads(6, [&](int i) {
+            start.arrive_and_wait();
+            seen[size_t(i)] = image->sliceImages();
+        })) << "cutting the pieces deadlocked";
+        for (const auto& pieces : seen)
+            ASSERT_EQ(pieces, seen.front());
+        for (int i = 0; round == 0 && i < 9; ++i) {
+            EXPECT_EQ(seen[0][i]->bitmap().pixel(0, 0), cell(i)) << i;
+            EXPECT_EQ(seen[0][i]->bitmap().pixel(9, 9), cell(i)) << i;
+        }
+    }
+    // Cap widths give equal insets on opposite sides, measured on the bitmap whatever the image's size.
+    Image capped(halves(QSize(20, 30), Qt::red, Qt::blue));
+    capped.setSize(QSizeF(200, 300));
+    const auto caps = capped.stretchableImageWithLeftCapWidth(5, 8);
+    EXPECT_EQ(caps->stretchInsets(), (BFEdgeInsets{8, 5, 8, 5}));
+    EXPECT_EQ(caps->sliceImages()[7]->size(), QSizeF(10, 8));
+    caps->setStretchInsets({1, 1, 1, 1}); // the pieces stay until replaced
+    EXPECT_EQ(caps->sliceImages()[7]->size(), QSizeF(10, 8));
+    caps->setSliceImages(std::nullopt);
+    EXPECT_EQ(caps->sliceImages()[7]->size(), QSizeF(18, 1));
+    EXPECT_EQ(Image(QImage(), QSizeF(20, 30)).stretchableImageWithLeftCapWidth(5, 8), nullptr);
+}
+
+TEST(BFImage, StretchedDrawingsKeepTheCornersAndCacheBySize) {
+    Image source(grid());
+    const auto image = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
+    const auto draw = [&](QRectF rect) {
+        return paint(QSize(100, 60), [&](QPainter& p) {
+            image->drawInRect(p, rect, QRectF(0, 0, 3, 3), CompositingOperation::Clear, 0.1, true, {});
+        });
+    };
+    const QImage first = draw(QRectF(20, 10, 60, 40));
+    expectStretchedGrid(first, QRect(20, 10, 60, 40));
+    const std::shared_ptr<Image> assembled = image->cachedImage();
+    EXPECT_EQ(draw(QRectF(20, 10, 60, 40)), first);
+    EXPECT_EQ(image->cachedImage(), assembled);
+    expectStretchedGrid(draw(QRectF(1, 1, 90, 50)), QRect(1, 1, 90, 50));
+    EXPECT_EQ(image->cachedImageSize(), QSizeF(90, 50));
+
+    // With one rectangle the pieces are laid each time and the cache is left alone.
+    const auto fresh = source.stretchableImageWithEdgeInsets({10, 10, 10, 10});
+    for (int i = 0; i < 2; ++i)
+        expectStretchedGrid(
+            paint(QSize(80, 60), [&](QPainter& p) { fresh->drawInRect(p, QRectF(10, 5, 60, 40)); }),
+            QRect(10, 5, 60, 40));
+    EXPECT_EQ(fresh->cachedImage(), nullptr);
+    expectStretchedGrid(fresh->resizeImageToNewSize(QSizeF(60, 40))->bitmap().copy(-1, -1, 61, 41),
+                        QRect(1, 1, 60, 40));
+
+    // Insets that fill the picture leave empty middle pieces, and drawing goes around them.
+    const auto full = source.stretchableImageWithEdgeInsets({15, 15, 15, 15});
+    const QImage canvas =
+        paint(QSize(60, 60), [&](QPainter& p) { full->drawInRect(p, QRectF(0, 0, 60, 60)); });
+    EXPECT_FALSE(full->sliceImages()[4]->isValid());
+    EXPECT_EQ(canvas.pixel(0, 0), cell(0));
+    EXPECT_EQ(canvas.pixel(30, 30), 0u);
+}
+
+class CommandIcon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int side = 11;
+        for (const char* type : {"sendKey", "openUrl", "launchApp", "default"})
+            bundle.addResource(type + QStringLiteral("CommandIcon.png"),
+                               encoded(halves(QSize(10, side++), Qt::blue, Qt::blue)));
+        bundle.addResource("star.png", encoded(halves(QSize(16, 8), Qt::transparent, Qt::red)));
+        bundle.addResource("broken.png", "not a picture");
+        bundle.makeMain();
+    }
+    static std::optional<QImage> icon(const QString& type, std::optional<QString> value = std::nullopt,
+                                      std::optional<QColor> tint = std::nullopt) {
+        return TapdeckCommand("n", type, "p", std::move(value)).iconImageWithTintColor(tint);
+    }
+    static int height(const std::optional<QImage>& image) { return image ? image->height() : 0; }
+
+    TestBundle bundle{{{"CFBundleIdentifier", "com.example.IconTest"}}};
+};
+
+TEST_F(CommandIcon, TypeOrNameChoosesABundleImageAndOnlyThoseAreTinted) {
+    const std::pair<const char*, int> byType[] = {
+        {"sendKey", 11}, {"openUrl", 12}, {"launchApp", 13}, {"SendKey", 14}, {"", 14}};
+    for (const auto& [type, size] : byType)
+        EXPECT_EQ(height(icon(type)), size) << type;
+    const std::pair<const char*, int> byName[] = {
+        {"iconName:star", 8},    {"iconName:star:more", 8}, {"iconName:defaultCommandIcon", 14},
+        {"iconName:", 0},        {"iconName:nothing", 0},   {"iconName:broken", 0},
+        {"iconName:../star", 0}, {"iconName:star.png", 0},  {"IconName:star", 0}};
+    for (const auto& [value, size] : byName)
+        EXPECT_EQ(height(icon("sendKey", QString::fromLatin1(value))), size) << value;
+
+    EXPECT_EQ(icon("x", "iconName:star")->pixelColor(12, 4), QColor(Qt::red));
+    EXPECT_EQ(icon("x", "iconName:star", QColor())->pixelColor(12, 4), QColor(Qt::red));
+    const auto green = icon("x", "iconName:star", QColor(Qt::green));
+    EXPECT_EQ(green->pixelColor(12, 4), QColor(Qt::green));
+    EXPECT_EQ(green->pixelColor(2, 4).alpha(), 0);
+    EXPECT_EQ(icon("openUrl", std::nullopt, QColor(Qt::yellow))->pixelColor(3, 3), QColor(Qt::yellow));
+    const QString data = QString::fromLatin1(encoded(halves(QSize(5, 7), Qt::red, Qt::red)).toBase64());
+    EXPECT_EQ(icon("x", data, QColor(Qt::green))->pixelColor(2, 2), QColor(Qt::red));
+
+    TestBundle bare{{{"CFBundleIdentifier", "com.example.Bare"}}};
+    bare.makeMain();
+    EXPECT_FALSE(icon("sendKey"));
+    EXPECT_FALSE(icon("other"));
+}
+
+TEST_F(CommandIcon, ImageDataMustBeStrictBase64OfAPicture) {
+    const QString good =
+        QString::fromLatin1(encoded(halves(QSize(9, 4), Qt::red, Qt::red), "bmp").toBase64());
+    ASSERT_TRUE(good.endsWith('=') && good.contains('/')) << good.toStdString(); // a picture needing both
+    EXPECT_EQ(height(icon("sendKey", good)), 4);
+    QString withBreak = good, nonAscii = good, urlAlphabet = good;
+    withBreak.insert(8, u'\n');
+    nonAscii[4] = QChar(0x00e9);
+    urlAlphabet.replace(u'/', u'_');
+    const QString refused[] = {"",          QString(good).remove(u'='),
+                               withBreak,   good + " ",
+                               nonAscii,    good + "====",
+                               urlAlphabet, QString::fromLatin1(QByteArray("not a picture").toBase64())};
+    for (const QString& value : refused)
+        EXPECT_FALSE(icon("sendKey", value)) << value.left(20).toStdString();
+}
+
+TEST_F(CommandIcon, StoredPicturesArePaddedBase64JpegOnWhiteAtMost200PointsLong) {
+    const std::pair<QSize, QSize> cases[] = {{{400, 100}, {200, 50}},  {{100, 400}, {50, 200}},
+                                             {{300, 300}, {200, 200}}, {{150, 100}, {150, 100}},
+                                             {{201, 3}, {200, 3}},     {{2, 5000}, {1, 200}}};
+    for (const auto& [picture, stored] : cases) {
+        TapdeckCommand command("n", "sendKey", "p");
+        command.setIconImage(halves(picture, Qt::transparent, Qt::red));
+        ASSERT_TRUE(command.iconImageEncoded);
+        const QByteArray jpeg = QByteArray::fromBase64(command.iconImageEncoded->toLatin1());
+        EXPECT_TRUE(jpeg.startsWith("\xff\xd8\xff")) << "not a JPEG";
+        const QImage image = QImage::fromData(jpeg);
+        EXPECT_EQ(image.size(), stored) << picture.width() << "x" << picture.height();
+        if (stored.width() >= 100 && stored.height() >= 50) { // transparent parts come out white
+            const QRgb left = image.pixel(2, 20), right = image.pixel(stored.width() - 2, 20);
+            EXPECT_TRUE(qGray(left) > 240 && qRed(right) > 200 && qGreen(right) < 60)
+                << std::hex << left << right;
+        }
+    }
+    QImage dense = halves(QSize(400, 100), Qt::red, Qt::red); // sizes are in points
+    dense.setDevicePixelRatio(2.0);
+    TapdeckCommand command("n", "sendKey", "p", QStringLiteral("iconName:star"));
+    command.setIconImage(dense);
+    EXPECT_EQ(command.iconImage()->size(), QSize(200, 50));
+
+    LogRecorder log;
+    command.iconImageEncoded = QStringLiteral("iconName:star");
+    command.setIconImage(std::nullopt);
+    EXPECT_EQ(command.iconImageEncoded, QStringLiteral("iconName:star"));
+    command.setIconImage(QImage());
+    EXPECT_FALSE(command.iconImageEncoded);
+    EXPECT_EQ(log.at(spdlog::level::err),
+              (std::vector<std::string>{"Failed to set icon image: Invalid image.", "Invalid Image"}));
+
+    // Any size as given, at the quality asked; none for a size no picture can have.
+    const QImage noisy = grid().scaled(64, 64);
+    const auto sizeAt = [&](float width, float height) {
+        const auto text = TapdeckCommand::base64StringConvertedFromImage(noisy, width, height, 0.8f);
+        return text ? QImage::fromData(QByteArray::fromBase64(text->toLatin1())).size() : QSize();
+    };
+    EXPECT_EQ(sizeAt(10, 30), QSize(10, 30));
+    EXPECT_EQ(sizeAt(0.2f, 0.2f), QSize(1, 1));
+    for (const float side : {0.0f, -5.0f, float(kNaN), std::numeric_limits<float>::infinity(), 1e30f})
+        EXPECT_EQ(sizeAt(side, 10), QSize()) << side;
+    EXPECT_LT(TapdeckCommand::base64StringConvertedFromImage(noisy, 64, 64, 0.1f)->size(),
+              TapdeckCommand::base64StringConvertedFromImage(noisy, 64, 64, 1.0f)->size());
+}

@@ -1,0 +1,4 @@
+#include "PodiumCastWindowController.h"
+
+PodiumCastWindowController::PodiumCastWindowController(MainWindowServices& services, QWidget* parent)
+    : MainWindowController(QStringLiteral("PodiumCastWindowController"), services, parent) {}

@@ -1,0 +1,141 @@
+// The cloud channel against a cloud that misbehaves: answers too large or endless, a trickle, polls that
+// come back at once, and an old heartbeat's answer that comes after a newer one.
+#include "presentation/PowerPointHelper.h"
+#include "remote/SWDMacNetworkManager.h"
+
+#include "FakeCloud.h"
+#include "FakeDatagramTransport.h"
+#include "Fakes.h"
+#include "LogRecorder.h"
+#include "NotificationRecorder.h"
+#include "TestBundle.h"
+#include "Wait.h"
+#include "core/Notifications.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The resident memory of this process, in MiB.
+qint64 residentMiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+    return 0;
+}
+
+class CloudFaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(cloud.start());
+        bundle =
+            std::make_unique<TestBundle>(QVariantMap{{"ApiRoot", cloud.root()}, {"CFBundleVersion", "1"}});
+        bundle->makeMain();
+        scripts->answerText("getPdfPath", cache.path() + "/");
+        presentation = PowerPointHelper::create(
+            {scripts, std::make_shared<RecordingCommandRunner>(), facts, Flavour::SlideWand, 1e6});
+        network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
+            std::make_shared<FakeDatagramTransport>(),
+            [this](const std::optional<QString>&, const std::optional<QString>&) { ++executed; },
+            [this]() -> PowerPointHelper& { return *presentation; }, facts});
+    }
+    void TearDown() override {
+        cloud.setMode(FakeCloud::Mode::Up);
+        network.reset();
+        releaseAndWait(presentation);
+    }
+    std::vector<int> apiPosts() const {
+        return api.values(Notifications::kApiConnectionStatusChanged.qname());
+    }
+
+    FakeCloud cloud;
+    std::unique_ptr<TestBundle> bundle;
+    QTemporaryDir cache;
+    std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
+    std::shared_ptr<FakeHostFacts> facts = std::make_shared<FakeHostFacts>();
+    std::shared_ptr<PowerPointHelper> presentation;
+    std::unique_ptr<SWDMacNetworkManager> network;
+    NotificationRecorder api{{Notifications::kApiConnectionStatusChanged.qname()}};
+    int executed = 0;
+};
+
+} // namespace
+
+TEST_F(CloudFaultsTest, EveryAnswerIsBoundedInSizeAndTime) {
+    // A heartbeat fails within its 5 s, however the answer comes.
+    for (const auto mode : {FakeCloud::Mode::Huge, FakeCloud::Mode::Endless, FakeCloud::Mode::Trickle,
+                            FakeCloud::Mode::Garbage}) {
+        SCOPED_TRACE(int(mode));
+        cloud.setMode(mode);
+        const size_t posts = apiPosts().size();
+        network->sendApiHeartBeat();
+        ASSERT_TRUE(waitUntil([&] { return apiPosts().size() > posts; }, 8000)) << "no end of the heartbeat";
+        EXPECT_EQ(apiPosts().back(), 0);
+        cloud.setMode(FakeCloud::Mode::Up);
+    }
+    // Memory, with the endless answer coming from another process (the fake cloud's own buffers would
+    // count here).
+    QProcess endless;
+    endless.start("python3", {"-c", R"(
+import socket
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4); print(s.getsockname()[1], flush=True)
+while True:
+    c, _ = s.accept(); c.recv(65536)
+    c.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+    try:
+        while True: c.sendall(b"10000\r\n" + b"e" * 65536 + b"\r\n")
+    except OSError: c.close()
+)"});
+    ASSERT_TRUE(endless.waitForReadyRead(5000)) << "no endless server";
+    const QString root = "http://127.0.0.1:" + QString::fromLatin1(endless.readLine().trimmed());
+    const TestBundle far({{"ApiRoot", root}, {"CFBundleVersion", "1"}});
+    far.makeMain();
+    const qint64 before = residentMiB();
+    const size_t posts = apiPosts().size();
+    network->sendApiHeartBeat();
+    ASSERT_TRUE(waitUntil([&] { return apiPosts().size() > posts; }, 8000)) << "no end of the heartbeat";
+    EXPECT_LT(residentMiB() - before, 8) << "MiB kept for one endless answer";
+    endless.kill();
+    endless.waitForFinished(5000);
+}
+
+TEST_F(CloudFaultsTest, PollsThatComeBackEmptyOrFailArePacedAndAnOldHeartbeatChangesNothing) {
+    cloud.setPollHold(0); // every poll answered at once, with nothing
+    const size_t posts = apiPosts().size();
+    network->sendApiHeartBeat();
+    ASSERT_TRUE(waitUntil([&] { return apiPosts().size() > posts; }, 5000));
+    QElapsedTimer clock;
+    clock.start();
+    waitUntil([] { return false; }, 3000);
+    const size_t polls = cloud.requests("/api/Command").size();
+    EXPECT_GE(polls, 2u);
+    EXPECT_LE(double(polls), double(clock.elapsed()) / 1000.0 + 1) << "polls a second";
+
+    // Failing polls back off: 1, 2, 4 ... seconds between them, up to 30.
+    EXPECT_EQ(SWDMacNetworkManager::pollPause(0, 0), 1000);
+    EXPECT_EQ(SWDMacNetworkManager::pollPause(1500, 0), 0);
+    EXPECT_EQ(SWDMacNetworkManager::pollPause(1500, 1), 1000);
+    EXPECT_EQ(SWDMacNetworkManager::pollPause(0, 3), 4000);
+    EXPECT_EQ(SWDMacNetworkManager::pollPause(0, 40), 30000);
+
+    // An answer of an older heartbeat that comes after a newer one's: not counted.
+    cloud.setMode(FakeCloud::Mode::Status500);
+    cloud.setDelay(1500);
+    network->sendApiHeartBeat(); // fails, late
+    waitUntil([] { return false; }, 300);
+    cloud.setMode(FakeCloud::Mode::Up);
+    cloud.setDelay(0);
+    const size_t before = apiPosts().size();
+    network->sendApiHeartBeat(); // succeeds first
+    ASSERT_TRUE(waitUntil([&] { return apiPosts().size() > before; }, 5000));
+    waitUntil([] { return false; }, 2000); // the old answer arrives meanwhile
+    EXPECT_EQ(apiPosts().size(), before + 1);
+    EXPECT_EQ(network->apiHeartBeatFailureCount(), 0);
+}
