@@ -2,7 +2,7 @@
 // runs with an HTTP load generator (bench/http-load.sh). The document has the members of the LAN
 // kind and two 800 x 600 JPEG thumbnails (quality 0.8, base64) of slides drawn here, encoded the way
 // the presentation bridge encodes them. The handler does what the service's does on every request:
-// reads the stored text and converts it to UTF-8.
+// hands out the UTF-8 bytes of the stored document, converted once for the document.
 //
 //   bench_lan_http_server --port P [--document-out FILE] [--max-seconds S]
 //
@@ -10,7 +10,6 @@
 // --max-seconds (default 300) passed.
 #include "remote/LanInfoServer.h"
 
-#include "core/AtomicValue.h"
 #include "core/Image.h"
 #include "platform/TerminationSignals.h"
 #include "presentation/PowerPointHelper.h"
@@ -151,8 +150,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const Options options = parse(argc, argv);
 
-    AtomicValue<std::optional<QString>> stored(makeDocument());
-    const QByteArray bytes = stored.get()->toUtf8();
+    const QByteArray bytes = makeDocument().toUtf8();
     if (options.documentOut) {
         QFile out(*options.documentOut);
         if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
@@ -161,8 +159,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    LanInfoServer server([&stored] { return stored.get().value_or(QString()).toUtf8(); });
-    if (!server.start(quint16(options.port))) {
+    // As the service does: the UTF-8 bytes of the stored document, made once for each document.
+    const auto storedBytes = [&bytes] {
+        return bytes;
+    };
+    LanInfoServer server(storedBytes, storedBytes);
+    if (server.start(quint16(options.port))) {
         std::fprintf(stderr, "cannot listen on port %d\n", options.port);
         return 1;
     }

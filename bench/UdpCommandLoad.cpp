@@ -298,6 +298,9 @@ RunResult rawReceive(const SenderHost& host, int sockets, const Options& options
         any.sin_addr.s_addr = htonl(INADDR_ANY);
         timeval tick{0, 50'000}; // lets the receiver see the end of the run
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+        // The same receive buffer as the service's sockets ask for.
+        const int buffer = AsioDatagramTransport::kReceiveBufferBytes;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
         socklen_t length = sizeof any;
         if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&any), &length) != 0) {

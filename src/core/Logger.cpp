@@ -9,6 +9,7 @@
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -53,6 +54,10 @@ spdlog::level::level_enum levelOf(LogFlag flag) {
         break;
     }
     return spdlog::level::trace;
+}
+
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
 }
 
 const char* baseName(const char* path) {
@@ -130,10 +135,41 @@ void Logger::plain(const QString& message) {
     const QByteArray line =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8() +
         QCoreApplication::applicationName().toUtf8() + '[' +
-        QByteArray::number(QCoreApplication::applicationPid()) + "] " + message.toUtf8() + '\n';
+        QByteArray::number(QCoreApplication::applicationPid()) + "] " + escapeControlCharacters(message).toUtf8() +
+        '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
 std::unique_ptr<spdlog::formatter> Logger::makeFormatter() {
     return std::make_unique<spdlog::pattern_formatter>("%Y/%m/%d %H:%M:%S:%e [%L] %s:%# %!: %v");
+}
+
+QString Logger::escapeControlCharacters(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); }))
+        return text;
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!isControl(u))
+            escaped += c;
+        else if (u == u'\n')
+            escaped += QLatin1String("\\n");
+        else if (u == u'\r')
+            escaped += QLatin1String("\\r");
+        else if (u == u'\t')
+            escaped += QLatin1String("\\t");
+        else if (u < 0x100)
+            escaped += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            escaped += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+    }
+    return escaped;
+}
+
+QByteArray Logger::escapeControlCharacters(const QByteArray& utf8) {
+    // Plain printable ASCII, the common case, needs no decoding.
+    if (std::all_of(utf8.cbegin(), utf8.cend(), [](char c) { return c >= 0x20 && c < 0x7f; }))
+        return utf8;
+    return escapeControlCharacters(QString::fromUtf8(utf8)).toUtf8();
 }

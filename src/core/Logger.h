@@ -49,11 +49,20 @@ public:
 
     // The pattern of the lines the console and file loggers write.
     static std::unique_ptr<spdlog::formatter> makeFormatter();
+
+    // Text as it goes into a log line: every control character (C0, DEL, C1, and the line and paragraph
+    // separators) written as an escape ("\n", "\r", "\t", "\x1b", "\u2028"), so that no text from
+    // outside can begin a line of its own or drive a terminal. Text without any comes back unchanged.
+    static QString escapeControlCharacters(const QString& text);
+    // The same for bytes, read as UTF-8 (an invalid sequence becomes U+FFFD).
+    static QByteArray escapeControlCharacters(const QByteArray& utf8);
 };
 
+// QString and QByteArray values in log lines carry text from outside (datagrams, answers, names): they
+// are written with their control characters escaped.
 template <> struct fmt::formatter<QString> : fmt::formatter<std::string_view> {
     template <typename Context> auto format(const QString& s, Context& ctx) const {
-        const QByteArray utf8 = s.toUtf8();
+        const QByteArray utf8 = Logger::escapeControlCharacters(s).toUtf8();
         return fmt::formatter<std::string_view>::format(
             std::string_view(utf8.constData(), size_t(utf8.size())), ctx);
     }
@@ -61,8 +70,9 @@ template <> struct fmt::formatter<QString> : fmt::formatter<std::string_view> {
 
 template <> struct fmt::formatter<QByteArray> : fmt::formatter<std::string_view> {
     template <typename Context> auto format(const QByteArray& s, Context& ctx) const {
-        return fmt::formatter<std::string_view>::format(std::string_view(s.constData(), size_t(s.size())),
-                                                        ctx);
+        const QByteArray escaped = Logger::escapeControlCharacters(s);
+        return fmt::formatter<std::string_view>::format(
+            std::string_view(escaped.constData(), size_t(escaped.size())), ctx);
     }
 };
 

@@ -2,12 +2,18 @@
 
 #include "core/Logger.h"
 
-#include <asio.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 
 #include <array>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+namespace asio = boost::asio;
+using udp = asio::ip::udp;
+using boost::system::error_code;
 
 namespace {
 
@@ -20,11 +26,15 @@ size_t indexOf(UdpSocketRole role) {
 // One socket with its receive buffer; the mutex serialises every call into the socket object.
 struct Slot {
     std::mutex mutex;
-    std::unique_ptr<asio::ip::udp::socket> socket;
-    std::array<char, DatagramTransport::kMaxDatagramSize> buffer{};
-    asio::ip::udp::endpoint sender;
+    std::unique_ptr<udp::socket> socket;
     DatagramTransport::Receiver receiver;
     quint16 port = 0;
+    // Only the receive handler touches these, and only one runs per socket at a time.
+    std::array<char, DatagramTransport::kMaxDatagramSize> buffer{};
+    udp::endpoint sender;
+    std::vector<Datagram> batch;
+    asio::ip::address lastAddress;
+    QString lastHost;
 };
 
 } // namespace
@@ -42,19 +52,44 @@ struct AsioDatagramTransport::Impl {
             return;
         slot.socket->async_receive_from(
             asio::buffer(slot.buffer), slot.sender,
-            [this, role](const asio::error_code& error, size_t size) { received(role, error, size); });
+            [this, role](const error_code& error, size_t size) { received(role, error, size); });
     }
 
-    void received(UdpSocketRole role, const asio::error_code& error, size_t size) {
+    void keep(Slot& slot, size_t size) {
+        if (slot.sender.address() != slot.lastAddress || slot.lastHost.isEmpty()) {
+            slot.lastAddress = slot.sender.address();
+            slot.lastHost = QString::fromStdString(slot.lastAddress.to_string());
+        }
+        slot.batch.push_back(
+            {QByteArray(slot.buffer.data(), qsizetype(size)), slot.lastHost, slot.sender.port()});
+    }
+
+    // Takes the datagrams the socket already holds, without waiting, until the batch is full.
+    void takeQueued(Slot& slot) {
+        while (slot.batch.size() < size_t(kMaxBatch)) {
+            std::lock_guard lock(slot.mutex);
+            if (!slot.socket || !slot.socket->is_open())
+                return;
+            error_code error;
+            // Nothing queued (an empty datagram also reads as nothing: it comes with the next batch).
+            if (slot.socket->available(error) == 0 || error)
+                return;
+            const size_t size = slot.socket->receive_from(asio::buffer(slot.buffer), slot.sender, 0, error);
+            if (error)
+                return;
+            keep(slot, size);
+        }
+    }
+
+    void received(UdpSocketRole role, const error_code& error, size_t size) {
         if (error == asio::error::operation_aborted || error == asio::error::bad_descriptor)
             return; // closed
         Slot& slot = slots[indexOf(role)];
         if (!error) {
-            // Only this handler touches the buffer and the sender until the socket is armed again.
-            const QByteArray data(slot.buffer.data(), qsizetype(size));
-            const QString host = QString::fromStdString(slot.sender.address().to_string());
-            const quint16 port = slot.sender.port();
-            slot.receiver(role, data, host, port);
+            keep(slot, size);
+            takeQueued(slot);
+            slot.receiver(role, slot.batch);
+            slot.batch.clear();
         } else {
             LOG_DEBUG("udp receive on port {} failed: {}", slot.port, error.message());
         }
@@ -80,19 +115,21 @@ std::optional<QString> AsioDatagramTransport::listen(UdpSocketRole role, quint16
     Slot& slot = impl_->slots[indexOf(role)];
     {
         std::lock_guard lock(slot.mutex);
-        auto socket = std::make_unique<asio::ip::udp::socket>(impl_->io);
-        asio::error_code error;
-        socket->open(asio::ip::udp::v4(), error);
+        auto socket = std::make_unique<udp::socket>(impl_->io);
+        error_code error;
+        socket->open(udp::v4(), error);
         if (!error) {
-            asio::error_code ignored; // a refused broadcast option changes nothing else
+            error_code ignored; // a refused option changes nothing else
             socket->set_option(asio::socket_base::broadcast(true), ignored);
-            socket->bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port), error);
+            socket->set_option(asio::socket_base::receive_buffer_size(kReceiveBufferBytes), ignored);
+            socket->bind(udp::endpoint(asio::ip::address_v4::any(), port), error);
         }
         if (error)
             return QString::fromStdString(error.message());
         slot.socket = std::move(socket);
         slot.receiver = std::move(receiver);
         slot.port = port;
+        slot.batch.reserve(size_t(kMaxBatch));
     }
     impl_->arm(role);
     return std::nullopt;
@@ -101,9 +138,9 @@ std::optional<QString> AsioDatagramTransport::listen(UdpSocketRole role, quint16
 void AsioDatagramTransport::openUnbound(UdpSocketRole role) {
     Slot& slot = impl_->slots[indexOf(role)];
     std::lock_guard lock(slot.mutex);
-    auto socket = std::make_unique<asio::ip::udp::socket>(impl_->io);
-    asio::error_code error;
-    socket->open(asio::ip::udp::v4(), error);
+    auto socket = std::make_unique<udp::socket>(impl_->io);
+    error_code error;
+    socket->open(udp::v4(), error);
     if (error) {
         LOG_ERROR("cannot open a udp socket: {}", error.message());
         return;
@@ -113,7 +150,7 @@ void AsioDatagramTransport::openUnbound(UdpSocketRole role) {
 
 void AsioDatagramTransport::send(UdpSocketRole role, const QString& host, quint16 port,
                                  const QByteArray& data) {
-    asio::error_code error;
+    error_code error;
     const auto address = asio::ip::make_address_v4(host.toStdString(), error);
     if (error) {
         LOG_DEBUG("not sending to \"{}\": {}", host, error.message());
@@ -123,8 +160,8 @@ void AsioDatagramTransport::send(UdpSocketRole role, const QString& host, quint1
     std::lock_guard lock(slot.mutex);
     if (!slot.socket || !slot.socket->is_open())
         return;
-    slot.socket->send_to(asio::buffer(data.constData(), size_t(data.size())),
-                         asio::ip::udp::endpoint(address, port), 0, error);
+    slot.socket->send_to(asio::buffer(data.constData(), size_t(data.size())), udp::endpoint(address, port), 0,
+                         error);
     if (error)
         LOG_DEBUG("udp send to {}:{} failed: {}", host, port, error.message());
 }
@@ -133,7 +170,7 @@ void AsioDatagramTransport::closeAll() {
     for (Slot& slot : impl_->slots) {
         std::lock_guard lock(slot.mutex);
         if (slot.socket) {
-            asio::error_code ignored;
+            error_code ignored;
             slot.socket->close(ignored);
         }
     }
@@ -144,7 +181,7 @@ QString AsioDatagramTransport::describe(UdpSocketRole role) const {
     std::lock_guard lock(slot.mutex);
     if (!slot.socket || !slot.socket->is_open())
         return QStringLiteral("(null)");
-    asio::error_code error;
+    error_code error;
     const auto local = slot.socket->local_endpoint(error);
     if (error)
         return QStringLiteral("<udp socket>");

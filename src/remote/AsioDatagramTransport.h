@@ -4,9 +4,14 @@
 
 #include <memory>
 
-// The datagram transport on asio UDP sockets, with a small pool of threads for the receivers.
+// The datagram transport on Boost.Asio UDP sockets, with a small pool of threads for the receivers.
+// Listening sockets ask the system for a large receive buffer, so that a burst of datagrams does not
+// crowd out a phone's heartbeats.
 class AsioDatagramTransport : public DatagramTransport {
 public:
+    // What a listening socket asks for; the system may grant less (on Linux, net.core.rmem_max).
+    static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
     explicit AsioDatagramTransport(int threads = 4);
     ~AsioDatagramTransport() override;
 

@@ -5,21 +5,29 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The four UDP sockets of the LAN endpoint.
 enum class UdpSocketRole { Command, Data, Check, Confirm };
 
+// One received datagram and its sender.
+struct Datagram {
+    QByteArray data;
+    QString host;
+    quint16 port = 0;
+};
+
 // Sends and receives the LAN endpoint's datagrams. One receive is outstanding per listening socket:
-// the receiver runs for each datagram on a pool thread, and the socket asks for the next datagram only
-// after the receiver returned, so one socket's datagrams are handled in order while the sockets run in
-// parallel.
+// when datagrams arrive, what the socket already holds (up to kMaxBatch, in arrival order) is handed to
+// the receiver at once on a pool thread, and the socket reads again only after the receiver returned,
+// so one socket's datagrams are handled in order while the sockets run in parallel.
 class DatagramTransport {
 public:
     // Datagrams longer than this are cut to it.
     static constexpr int kMaxDatagramSize = 9216;
+    static constexpr int kMaxBatch = 64;
 
-    using Receiver =
-        std::function<void(UdpSocketRole socket, const QByteArray& data, const QString& host, quint16 port)>;
+    using Receiver = std::function<void(UdpSocketRole socket, const std::vector<Datagram>& batch)>;
 
     virtual ~DatagramTransport() = default;
     // Binds a socket to the port on every local IPv4 interface, with broadcast on, and starts receiving.

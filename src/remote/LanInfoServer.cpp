@@ -1,131 +1,380 @@
 #include "LanInfoServer.h"
 
+#include "LanHttpRequests.h"
+
 #include "core/Logger.h"
 
-#include <httplib.h>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
 
+#include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
+
 namespace {
 
-// Serves each connection on a thread of its own, starting threads as connections arrive, up to a bound;
-// past it connections wait for a free thread. A client that connects and sends nothing holds one thread
-// until the read time-out, never the whole server.
-class ConnectionPool : public httplib::TaskQueue {
-public:
-    explicit ConnectionPool(size_t maxThreads)
-        : maxThreads_(maxThreads) {}
-
-    void enqueue(std::function<void()> job) override {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() <= idle_)
-            wake_.notify_one();
-        else if (threads_.size() < maxThreads_)
-            threads_.emplace_back([this] { serve(); });
-    }
-
-    // Runs what is queued (each job closes its connection), then ends the threads.
-    void shutdown() override {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (auto& t : threads_)
-            t.join();
-    }
-
-private:
-    void serve() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            ++idle_;
-            wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
-            --idle_;
-            if (jobs_.empty())
-                return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    const size_t maxThreads_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    std::vector<std::thread> threads_;
-    size_t idle_ = 0;
-    bool stopping_ = false;
-};
+class Connection;
 
 } // namespace
 
 struct LanInfoServer::Impl {
-    Handler handler;
-    httplib::Server server;
-    std::thread thread;
-    std::mutex mutex;
+    Impl(Handler stored, Handler build, Limits l)
+        : storedDocument(std::move(stored))
+        , buildDocument(std::move(build))
+        , limits(l) {}
+
+    const Handler storedDocument;
+    const Handler buildDocument;
+    const Limits limits;
+
+    std::mutex lifecycle; // start and stop
+    bool started = false;
+    std::atomic<bool> running{false};
+    std::atomic<quint16> boundPort{0};
+    // One context a thread, each serving the connections given to it, so a connection's steps never
+    // run at the same time and need no strand.
+    using Work = asio::executor_work_guard<asio::io_context::executor_type>;
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<Work> work;
+    size_t nextContext = 0;
+    std::optional<tcp::acceptor> acceptor;
+    std::optional<asio::steady_timer> acceptPause;
+    std::optional<asio::thread_pool> handlerPool;
+    std::vector<std::thread> threads;
+
+    // The open connections, the one idle the longest first.
+    mutable std::mutex connectionsMutex;
+    std::list<std::weak_ptr<Connection>> connections;
+
+    void accept();
+    void admit(const std::shared_ptr<Connection>& connection);
+    void touch(Connection& connection);
+    void forget(Connection& connection);
+
+    // The document, or nothing when the handler failed.
+    static std::optional<QByteArray> document(const Handler& handler) {
+        try {
+            return handler();
+        } catch (const std::exception& e) {
+            LOG_ERROR("lan: the slide-information document failed: {}", e.what());
+        } catch (...) {
+            LOG_ERROR("lan: the slide-information document failed");
+        }
+        return std::nullopt;
+    }
 };
 
-LanInfoServer::LanInfoServer(Handler handler)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->handler = std::move(handler);
-    auto& server = impl_->server;
-    server.new_task_queue = [] {
-        return new ConnectionPool(kMaxThreads);
-    };
-    server.set_read_timeout(kTimeoutSeconds, 0);
-    server.set_write_timeout(kTimeoutSeconds, 0);
-    server.set_keep_alive_timeout(kTimeoutSeconds);
-    server.set_keep_alive_max_count(20);
-    server.set_payload_max_length(64 * 1024);
-    server.Get(".*", [this](const httplib::Request&, httplib::Response& response) {
-        const QByteArray body = impl_->handler();
-        response.status = 200;
-        response.set_content(body.constData(), size_t(body.size()), "text/json");
+namespace {
+
+// One client connection. Every step runs on the thread of the connection's context; a document that
+// must be built is built in the server's handler pool and handed back to that thread.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(LanInfoServer::Impl& server, tcp::socket socket)
+        : server_(server)
+        , stream_(std::move(socket))
+        , requests_({server.limits.maxHeadBytes, server.limits.maxHeaderFields, server.limits.maxBodyBytes}) {
+        // Room for a whole document with its thumbnails, so that one write hands over a whole answer.
+        beast::error_code ignored;
+        stream_.socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ignored);
+        stream_.socket().set_option(tcp::no_delay(true), ignored);
+    }
+    ~Connection() { server_.forget(*this); }
+
+    // Kept by the server's list, under its mutex.
+    std::list<std::weak_ptr<Connection>>::iterator place;
+    bool listed = false;
+
+    void start() {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
+    }
+    // From any thread: closes the connection on its own thread.
+    void closeSoon() {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
+    }
+
+private:
+    static constexpr int kSendBufferBytes = 1024 * 1024;
+    static constexpr std::chrono::seconds kLingerTime{1};
+    static constexpr int kLingerReads = 16;
+
+    void waitForRequest() {
+        // One deadline for the whole request, however many reads it takes.
+        stream_.expires_after(server_.limits.requestDeadline);
+        parse();
+    }
+
+    // Answers the next request when it is all here (a pipelined one may be already), or reads more.
+    void parse() {
+        if (auto answer = requests_.next())
+            respond(*answer);
+        else
+            stream_.async_read_some(requests_.prepare(),
+                                    [self = shared_from_this()](beast::error_code error, size_t size) {
+                                        self->received(error, size);
+                                    });
+    }
+
+    void received(beast::error_code error, size_t size) {
+        if (error) {
+            if (error == beast::error::timeout)
+                LOG_DEBUG("lan: a request did not arrive in time; connection closed");
+            close();
+            return;
+        }
+        requests_.commit(size);
+        server_.touch(*this);
+        parse();
+    }
+
+    void respond(const LanHttpRequests::Answer& answer) {
+        if (!answer.document) {
+            refused_ = answer.refused;
+            if (refused_)
+                requests_.discard();
+            write(answer.whole, {}, answer.keepAlive && !answer.refused);
+            return;
+        }
+        const bool keepAlive = answer.keepAlive, withBody = answer.withBody;
+        const int version = answer.version;
+        if (server_.storedDocument) {
+            const std::optional<QByteArray> stored = LanInfoServer::Impl::document(server_.storedDocument);
+            if (stored && !stored->isEmpty()) {
+                write(LanHttpRequests::head(200, "OK", stored->size(), keepAlive, version),
+                      withBody ? *stored : QByteArray(), keepAlive);
+                return;
+            }
+        }
+        asio::post(*server_.handlerPool, [self = shared_from_this(), keepAlive, version, withBody] {
+            std::optional<QByteArray> body = LanInfoServer::Impl::document(self->server_.buildDocument);
+            asio::post(
+                self->stream_.get_executor(), [self, body = std::move(body), keepAlive, version, withBody] {
+                    if (!body)
+                        self->write(LanHttpRequests::head(500, "Internal Server Error", 0, false), {}, false);
+                    else
+                        self->write(LanHttpRequests::head(200, "OK", body->size(), keepAlive, version),
+                                    withBody ? *body : QByteArray(), keepAlive);
+                });
+        });
+    }
+
+    void write(QByteArray head, QByteArray body, bool keepAlive) {
+        head_ = std::move(head);
+        body_ = std::move(body);
+        const std::array<asio::const_buffer, 2> buffers{
+            asio::buffer(head_.constData(), size_t(head_.size())),
+            asio::buffer(body_.constData(), size_t(body_.size()))};
+        stream_.expires_after(server_.limits.writeDeadline);
+        asio::async_write(stream_, buffers,
+                          [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
+                              self->written(error, keepAlive);
+                          });
+    }
+
+    void written(beast::error_code error, bool keepAlive) {
+        head_ = QByteArray();
+        body_ = QByteArray();
+        if (error || !keepAlive) {
+            if (!error && refused_)
+                linger();
+            else
+                close();
+            return;
+        }
+        server_.touch(*this);
+        waitForRequest();
+    }
+
+    // After a refusal the client may still be sending: closing at once would reset the connection and
+    // could destroy the refusal before the client read it. So the sending side ends first, and what
+    // still arrives is read and dropped until the client ends too, for a short time and a few reads at
+    // most.
+    void linger() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(kLingerTime);
+        drain();
+    }
+    void drain() {
+        requests_.discard();
+        stream_.async_read_some(requests_.prepare(),
+                                [self = shared_from_this()](beast::error_code error, size_t) {
+                                    if (error || ++self->drained_ >= kLingerReads)
+                                        self->close();
+                                    else
+                                        self->drain();
+                                });
+    }
+
+    void close() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
+    LanInfoServer::Impl& server_;
+    beast::tcp_stream stream_;
+    LanHttpRequests requests_;
+    QByteArray head_, body_;
+    bool refused_ = false;
+    int drained_ = 0;
+};
+
+} // namespace
+
+void LanInfoServer::Impl::accept() {
+    asio::io_context& context = *contexts[nextContext++ % contexts.size()];
+    acceptor->async_accept(context, [this](beast::error_code error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted || !acceptor->is_open())
+            return;
+        if (error) {
+            // Out of descriptors, for instance: try again a little later rather than spin.
+            LOG_DEBUG("lan: accepting a connection failed: {}", error.message());
+            acceptPause->expires_after(std::chrono::milliseconds(50));
+            acceptPause->async_wait([this](beast::error_code waited) {
+                if (!waited)
+                    accept();
+            });
+            return;
+        }
+        auto connection = std::make_shared<Connection>(*this, std::move(socket));
+        admit(connection);
+        connection->start();
+        accept();
     });
 }
+
+void LanInfoServer::Impl::admit(const std::shared_ptr<Connection>& connection) {
+    std::shared_ptr<Connection> idlest;
+    {
+        std::lock_guard lock(connectionsMutex);
+        // A connection that is being destroyed right now cannot be locked: it takes itself off the list.
+        for (auto it = connections.begin();
+             connections.size() >= limits.maxConnections && it != connections.end(); ++it) {
+            if ((idlest = it->lock())) {
+                idlest->listed = false;
+                connections.erase(it);
+                break;
+            }
+        }
+        connection->place = connections.insert(connections.end(), connection);
+        connection->listed = true;
+    }
+    if (idlest)
+        idlest->closeSoon();
+}
+
+void LanInfoServer::Impl::touch(Connection& connection) {
+    std::lock_guard lock(connectionsMutex);
+    if (connection.listed)
+        connections.splice(connections.end(), connections, connection.place);
+}
+
+void LanInfoServer::Impl::forget(Connection& connection) {
+    std::lock_guard lock(connectionsMutex);
+    if (connection.listed)
+        connections.erase(connection.place);
+    connection.listed = false;
+}
+
+LanInfoServer::LanInfoServer(Handler storedDocument, Handler buildDocument)
+    : LanInfoServer(std::move(storedDocument), std::move(buildDocument), Limits{}) {}
+
+LanInfoServer::LanInfoServer(Handler storedDocument, Handler buildDocument, Limits limits)
+    : impl_(std::make_unique<Impl>(std::move(storedDocument), std::move(buildDocument), limits)) {}
 
 LanInfoServer::~LanInfoServer() {
     stop();
 }
 
-bool LanInfoServer::start(quint16 port) {
-    std::lock_guard lock(impl_->mutex);
-    if (impl_->thread.joinable())
-        return true;
-    if (!impl_->server.bind_to_port("0.0.0.0", port)) {
-        LOG_ERROR("lan: the slide-information server cannot listen on port {}", port);
-        return false;
+std::optional<QString> LanInfoServer::start(quint16 port) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.lifecycle);
+    if (d.started)
+        return std::nullopt;
+    const int threads = d.limits.serviceThreads > 0
+                            ? d.limits.serviceThreads
+                            : std::clamp(int(std::thread::hardware_concurrency()) * 2, 2, 16);
+    for (int i = 0; i < threads; ++i) {
+        d.contexts.push_back(std::make_unique<asio::io_context>(1));
+        d.work.emplace_back(d.contexts.back()->get_executor());
     }
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    impl_->thread = std::thread([this, ended] {
-        impl_->server.listen_after_bind();
-        *ended = true;
-    });
-    // stop() only reaches a server that is already listening: wait until it is.
-    while (!impl_->server.is_running() && !*ended)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
+    d.acceptor.emplace(*d.contexts.front());
+    beast::error_code error;
+    const tcp::endpoint endpoint(asio::ip::address_v4::any(), port);
+    d.acceptor->open(endpoint.protocol(), error);
+    if (!error)
+        d.acceptor->set_option(asio::socket_base::reuse_address(true), error);
+    if (!error)
+        d.acceptor->bind(endpoint, error);
+    if (!error)
+        d.acceptor->listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        LOG_ERROR("lan: the slide-information server cannot listen on port {}: {}", port, error.message());
+        d.acceptor.reset();
+        d.work.clear();
+        d.contexts.clear();
+        return QString::fromStdString(error.message());
+    }
+    d.boundPort = d.acceptor->local_endpoint().port();
+    d.acceptPause.emplace(*d.contexts.front());
+    d.handlerPool.emplace(size_t(std::max(1, d.limits.handlerThreads)));
+    d.started = true;
+    d.running = true;
+    d.accept();
+    for (auto& context : d.contexts)
+        d.threads.emplace_back([&context = *context] { context.run(); });
+    return std::nullopt;
 }
 
 void LanInfoServer::stop() {
-    std::lock_guard lock(impl_->mutex);
-    impl_->server.stop();
-    if (impl_->thread.joinable())
-        impl_->thread.join();
+    Impl& d = *impl_;
+    std::lock_guard lock(d.lifecycle);
+    if (!d.running)
+        return;
+    d.running = false;
+    for (auto& context : d.contexts)
+        context->stop();
+    for (auto& t : d.threads)
+        t.join();
+    d.threads.clear();
+    // A handler that runs finishes; what it hands back is never run, and queued ones are dropped.
+    d.handlerPool->stop();
+    d.handlerPool->join();
+    beast::error_code ignored;
+    d.acceptor->close(ignored);
+    d.acceptPause.reset();
+    d.acceptor.reset();
+    // Destroys what was still queued, and with it every connection, while their sockets' context lives.
+    d.handlerPool.reset();
+    d.work.clear();
+    d.contexts.clear();
+    d.boundPort = 0;
 }
 
 bool LanInfoServer::isRunning() const {
-    return impl_->thread.joinable() && impl_->server.is_running();
+    return impl_->running;
+}
+
+quint16 LanInfoServer::port() const {
+    return impl_->boundPort;
+}
+
+size_t LanInfoServer::openConnections() const {
+    std::lock_guard lock(impl_->connectionsMutex);
+    return impl_->connections.size();
 }

@@ -2,6 +2,7 @@
 
 #include "ComputerControlManager.h"
 #include "KeyCodeConverter.h"
+#include "KeyPressBatch.h"
 #include "SWDMacNetworkManager.h"
 #include "SynthesisedInput.h"
 
@@ -14,11 +15,9 @@
 #include "platform/EventPoster.h"
 #include "presentation/PowerPointHelper.h"
 
-#include <QCryptographicHash>
 #include <QTimer>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace {
@@ -65,17 +64,9 @@ SWDMacCommandManager::SWDMacCommandManager(Collaborators collaborators)
 
 SWDMacCommandManager::~SWDMacCommandManager() = default;
 
-SWDMacCommandManager::IdDigest SWDMacCommandManager::digestOf(const QString& id) {
-    const QByteArray md5 = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Md5);
-    IdDigest digest;
-    std::memcpy(digest.data(), md5.constData(), sizeof digest);
-    return digest;
-}
-
 bool SWDMacCommandManager::hasSeenCommandId(const QString& id) const {
-    const IdDigest digest = digestOf(id);
     std::lock_guard lock(executedMutex_);
-    return executedCommandIds_.contains(digest);
+    return executedCommandIds_.contains(id);
 }
 
 size_t SWDMacCommandManager::seenCommandIdCount() const {
@@ -84,10 +75,9 @@ size_t SWDMacCommandManager::seenCommandIdCount() const {
 }
 
 bool SWDMacCommandManager::recordCommandId(const QString& id) {
-    const IdDigest digest = digestOf(id);
     std::lock_guard lock(executedMutex_);
     // The look-up and the recording are one step; "0" is recorded but never refused.
-    return executedCommandIds_.insert(digest).second || id == u"0";
+    return executedCommandIds_.insert(id) || id == u"0";
 }
 
 void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
@@ -106,12 +96,24 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     const std::optional<QString> arguments =
         second < 0 ? std::nullopt : std::optional<QString>(command->mid(second + 1));
 
+    const bool pairing = type == u"connect" || type == u"disconnect";
+    // While a phone is paired over the LAN, only its address may command it from the LAN; pairing is
+    // open to every address. A command refused here is not recorded: another host cannot use up the
+    // phone's ids.
+    if (!pairing && fromIpAddr && !collaborators_.network->acceptsLanCommandFrom(*fromIpAddr)) {
+        LOG_DEBUG("lan: command from {} refused: not the paired phone's address", *fromIpAddr);
+        return;
+    }
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
     if (!id.isEmpty() && !recordCommandId(id))
         return;
+    // Key presses may wait in the thread's batch; everything else happens after those before it.
+    const bool keyPress = type == u"cmd" || type == u"key";
+    if (!keyPress)
+        KeyPressBatch::flush();
     if (dispatch(type, arguments, fromIpAddr, paired) &&
         Flavours::pushesSlideInformation(collaborators_.flavour) && collaborators_.sendSlideInfoToClient)
-        collaborators_.sendSlideInfoToClient();
+        KeyPressBatch::afterPresses(collaborators_.sendSlideInfoToClient);
 }
 
 bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QString>& arguments,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SeenCommandIds.h"
 #include "SynthesisedInput.h"
 
 #include "core/Flavour.h"
@@ -7,13 +8,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_set>
 
 class ComputerControlManager;
 class PowerPointHelper;
@@ -21,7 +20,8 @@ class QTimer;
 class SWDMacNetworkManager;
 
 // Runs the phone's command strings ("<id>|<type>|<arguments>") from the LAN and the cloud: drops
-// repeated ids, refuses everything but pairing while no phone is paired, and dispatches each type.
+// repeated ids, refuses everything but pairing while no phone is paired (and, while a phone is paired
+// over the LAN, every LAN command but pairing from another address), and dispatches each type.
 class SWDMacCommandManager {
 public:
     struct Collaborators {
@@ -45,7 +45,7 @@ public:
     void executeCommand(const std::optional<QString>& command, const std::optional<QString>& fromIpAddr);
     bool isCommandType(const QString& type) const { return availableCommandType.contains(type); }
 
-    // Whether the lower-cased id is in the seen-id table.
+    // Whether the lower-cased id is in the seen-id table, which remembers the most recent ids only.
     bool hasSeenCommandId(const QString& id) const;
     size_t seenCommandIdCount() const;
 
@@ -76,15 +76,10 @@ private:
 
     Collaborators collaborators_;
     SynthesisedInput input_;
-    // The seen-id table keeps, for every id seen in the life of the process, a 128-bit digest of it, not
-    // the command: a flood of distinct ids costs a fixed amount per id, however long the commands are.
-    using IdDigest = std::array<quint64, 2>;
-    struct IdDigestHash {
-        size_t operator()(const IdDigest& d) const { return size_t(d[0]); }
-    };
-    static IdDigest digestOf(const QString& id);
+    // The seen-id table: a digest of each of the last million ids or so, not the commands, so a flood of
+    // distinct ids costs a bounded amount, however long the commands are.
     mutable std::mutex executedMutex_;
-    std::unordered_set<IdDigest, IdDigestHash> executedCommandIds_;
+    SeenCommandIds executedCommandIds_;
 
     // Drag state, shared by the command threads and the countdown's ticks on the main thread. The lock
     // is never held while waiting for the main thread.

@@ -1,5 +1,6 @@
 #include "SWDMacNetworkManager.h"
 
+#include "KeyPressBatch.h"
 #include "LanInfoServer.h"
 
 #include "core/ErrorHelper.h"
@@ -66,9 +67,11 @@ void SWDMacNetworkManager::startUdp() {
     std::call_once(udpStarted_, [this] {
         LOG_DEBUG("startUdp");
         auto& transport = *collaborators_.transport;
-        const auto receiver = [this](UdpSocketRole, const QByteArray& data, const QString& host,
-                                     quint16 port) {
-            didReceiveData(data, host, port);
+        const auto receiver = [this](UdpSocketRole, const std::vector<Datagram>& batch) {
+            // The key presses of the whole batch go to the main thread together, before this returns.
+            const KeyPressBatch presses;
+            for (const Datagram& datagram : batch)
+                didReceiveData(datagram.data, datagram.host, datagram.port);
         };
         const struct {
             UdpSocketRole role;
@@ -100,12 +103,16 @@ void SWDMacNetworkManager::didReceiveData(const QByteArray& data, const QString&
                 known = known || client.ipAddress == host;
             known = known || isAcceptingNewConnection_;
         }
-        if (known)
+        if (known) {
+            KeyPressBatch::flush(); // after the key presses of earlier datagrams
             replyMachineInfo(host);
+        }
     } else if (text && text->startsWith(QStringLiteral("check:"))) {
         const QString deviceId = text->section(u':', 1, 1);
-        if (isAcceptingNewConnection() || isConnectedWithDevice(deviceId))
+        if (isAcceptingNewConnection() || isConnectedWithDevice(deviceId)) {
+            KeyPressBatch::flush();
             replyMachineInfo(host);
+        }
     } else if (collaborators_.executor) {
         collaborators_.executor(text, host);
     }
@@ -122,6 +129,17 @@ void SWDMacNetworkManager::replyMachineInfo(const QString& host) {
 bool SWDMacNetworkManager::isConnectedWithDevice(const QString& deviceId) const {
     std::lock_guard lock(devicesMutex_);
     return connectingDeviceDic_.contains(deviceId);
+}
+
+bool SWDMacNetworkManager::acceptsLanCommandFrom(const QString& host) const {
+    std::lock_guard lock(devicesMutex_);
+    bool pairedOverLan = false;
+    for (const ClientInfo& client : std::as_const(connectingDeviceDic_)) {
+        if (client.ipAddress == host)
+            return true;
+        pairedOverLan = pairedOverLan || client.ipAddress.has_value();
+    }
+    return !pairedOverLan;
 }
 
 bool SWDMacNetworkManager::isAcceptingNewConnection() const {

@@ -66,6 +66,9 @@ public:
     // One datagram from one of the listening sockets.
     void didReceiveData(const QByteArray& data, const QString& host, quint16 port);
     bool isConnectedWithDevice(const QString& deviceId) const;
+    // Whether a LAN command from the host may run: no phone is paired over the LAN (none at all, or one
+    // paired through the cloud without an address), or the host is that phone's address.
+    bool acceptsLanCommandFrom(const QString& host) const;
     void acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
                                    const std::optional<QString>& fromIpAddr);
     void disconnectWithDevice(const QString& deviceId);
@@ -147,6 +150,11 @@ private:
     // never replaces one built later.
     std::mutex slideInfoMutex_;
     std::unique_ptr<LanInfoServer> webServer_;
+    // The UTF-8 bytes of the stored document, made once for each new document.
+    QByteArray slideInfoBytes(const QString& document);
+    std::mutex slideInfoBytesMutex_;
+    QString slideInfoBytesOf_;
+    QByteArray slideInfoBytes_;
 
     // The push: running, and asked for again meanwhile.
     std::mutex pushMutex_;

@@ -5,6 +5,7 @@
 #include "BoundedExchange.h"
 #include "LanInfoServer.h"
 
+#include "core/ErrorHelper.h"
 #include "core/GlobalQueue.h"
 #include "core/LocalUtils.h"
 #include "core/Logger.h"
@@ -84,17 +85,28 @@ private:
 
 void SWDMacNetworkManager::startHttpServer() {
     LOG_DEBUG("startHttpServer");
-    webServer_ = std::make_unique<LanInfoServer>([this] {
-        if (StringHelper::isNullOrEmpty(currentSlideInfoString())) {
+    webServer_ = std::make_unique<LanInfoServer>(
+        [this] { return slideInfoBytes(currentSlideInfoString().value_or(QString())); },
+        [this] {
             // A push may have stored its document while this request waited for the lock: that one is
             // newer than any this request would build.
             std::lock_guard lock(slideInfoMutex_);
             if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
                 currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
-        }
-        return currentSlideInfoString().value_or(QString()).toUtf8();
-    });
-    webServer_->start(quint16(kLanInfoPort));
+            return slideInfoBytes(currentSlideInfoString().value_or(QString()));
+        });
+    if (const auto error = webServer_->start(quint16(kLanInfoPort)))
+        ErrorHelper::ShowErrorMessage(
+            QStringLiteral("Error binding port %1: %2").arg(qint32(kLanInfoPort)).arg(*error));
+}
+
+QByteArray SWDMacNetworkManager::slideInfoBytes(const QString& document) {
+    std::lock_guard lock(slideInfoBytesMutex_);
+    if (!document.isSharedWith(slideInfoBytesOf_)) {
+        slideInfoBytesOf_ = document;
+        slideInfoBytes_ = document.toUtf8();
+    }
+    return slideInfoBytes_;
 }
 
 // ---- Cloud channel ---------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "SynthesisedInput.h"
 
+#include "KeyPressBatch.h"
+
 #include "core/Logger.h"
 #include "core/ThreadHelper.h"
 #include "platform/EventPoster.h"
@@ -166,7 +168,8 @@ void SynthesisedInput::PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) 
 }
 
 void SynthesisedInput::PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags) const {
-    ThreadHelper::RunOnMainThread([=, this] { PostKeyPress(keyCode, flags); });
+    if (!KeyPressBatch::add([input = *this, keyCode, flags] { input.PostKeyPress(keyCode, flags); }))
+        ThreadHelper::RunOnMainThread([=, this] { PostKeyPress(keyCode, flags); });
 }
 
 void SynthesisedInput::TypeText(const std::optional<QString>& text) const {

@@ -76,7 +76,8 @@ public:
     // Under the key-posting lock: key-down with exactly the flags, then key-up with the flags left unset,
     // both from one combined source.
     void PostKeyPress(std::uint16_t keyCode, std::uint64_t flags) const;
-    // PostKeyPress on the main thread; the caller waits until it was posted.
+    // PostKeyPress on the main thread; the caller waits until it was posted. Inside a KeyPressBatch the
+    // press joins the batch, posted with the others when the batch is flushed.
     void PostKeyPressOnMainThread(std::uint16_t keyCode, std::uint64_t flags) const;
     // Types the text in chunks of at most 10 UTF-16 units (9 when the tenth would split a surrogate
     // pair), one key-down without a source per chunk, carrying U+FEFF and the chunk. At most 11 chunks:

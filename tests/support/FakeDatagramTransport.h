@@ -51,7 +51,7 @@ public:
         }
         if (!receiver)
             return false;
-        receiver(socket, data, host, port);
+        receiver(socket, {{data, host, port}});
         return true;
     }
     std::vector<Sent> sent() const {

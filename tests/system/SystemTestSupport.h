@@ -21,6 +21,8 @@ public:
     const QString& phoneAddress() const { return phoneAddress_; }
     ~PhoneNamespace();
     bool ready() const { return ready_; }
+    // The namespace's name, as "ip netns" knows it.
+    const QString& name() const { return name_; }
     const QString& error() const { return error_; }
 
     // Runs the phone peer inside the namespace and gives the datagrams it received, one per line

@@ -1,4 +1,5 @@
 // The leveled logger and the rolling log files.
+#include "LogRecorder.h"
 #include "core/Logger.h"
 #include "core/RollingFileSink.h"
 
@@ -250,4 +251,30 @@ TEST_F(RollingFile, ConcurrentLinesStayWhole) {
     }
     EXPECT_EQ(seen.size(), 8 * 400);
     EXPECT_GT(files().size(), 2);
+}
+
+// Text from outside cannot begin a log line of its own or send escape sequences to a terminal.
+TEST(Logger, ControlCharactersOfTextAndBytesAreEscaped) {
+    LogRecorder log;
+    const struct {
+        QString text;
+        std::string logged;
+    } cases[] = {
+        {QStringLiteral("7|cmd|{DOWN}"), "7|cmd|{DOWN}"},
+        {QStringLiteral("a\nb\r\tc"), "a\\nb\\r\\tc"},
+        {QStringLiteral("\x1b[2J\x7f\u0085\u2028!"), "\\x1b[2J\\x7f\\x85\\u2028!"},
+        {QStringLiteral("é\\n"), "é\\n"},
+    };
+    for (const auto& c : cases) {
+        LOG_INFO("receive data from [{}:{}]: {}", QStringLiteral("10.0.0.2"), 4000, c.text);
+        LOG_INFO("bytes {}", c.text.toUtf8());
+    }
+    LOG_INFO("invalid {}", QByteArray("\xff\n", 2));
+    const std::vector<std::string> messages = log.at(spdlog::level::info);
+    ASSERT_EQ(messages.size(), 2 * std::size(cases) + 1) << "one line per call";
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(messages[2 * i], "receive data from [10.0.0.2:4000]: " + cases[i].logged);
+        EXPECT_EQ(messages[2 * i + 1], "bytes " + cases[i].logged);
+    }
+    EXPECT_EQ(messages.back(), "invalid \xef\xbf\xbd\\n");
 }

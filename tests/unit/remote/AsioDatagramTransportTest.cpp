@@ -22,6 +22,14 @@ void sendTo(quint16 port, const QByteArray& data) {
     phone.writeDatagram(data, QHostAddress::LocalHost, port);
 }
 
+// A receiver that takes a batch one datagram at a time.
+template <typename F> DatagramTransport::Receiver each(F f) {
+    return [f](UdpSocketRole role, const std::vector<Datagram>& batch) {
+        for (const Datagram& d : batch)
+            f(role, d.data, d.host, d.port);
+    };
+}
+
 } // namespace
 
 TEST(AsioDatagramTransport, ReceivesInOrderPerSocketAndSocketsRunInParallel) {
@@ -33,17 +41,17 @@ TEST(AsioDatagramTransport, ReceivesInOrderPerSocketAndSocketsRunInParallel) {
     std::atomic<int> fast{0};
     ASSERT_FALSE(
         transport.listen(UdpSocketRole::Command, slowPort,
-                         [&](UdpSocketRole role, const QByteArray& data, const QString& host, quint16) {
+                         each([&](UdpSocketRole role, const QByteArray& data, const QString& host, quint16) {
                              EXPECT_EQ(role, UdpSocketRole::Command);
                              EXPECT_EQ(host, "127.0.0.1");
                              if (data == "1")
                                  release.wait(); // holds this socket, not the other
                              std::lock_guard lock(mutex);
                              slowSeen.push_back(data);
-                         }));
+                         })));
     ASSERT_FALSE(
         transport.listen(UdpSocketRole::Check, fastPort,
-                         [&](UdpSocketRole, const QByteArray&, const QString&, quint16) { ++fast; }));
+                         each([&](UdpSocketRole, const QByteArray&, const QString&, quint16) { ++fast; })));
     for (const char* d : {"1", "2", "3"})
         sendTo(slowPort, d);
     for (int i = 0; i < 5; ++i)
@@ -68,11 +76,12 @@ TEST(AsioDatagramTransport, CutsLongDatagramsAndSendsFromTheRightSocket) {
     const quint16 port = freePort();
     std::atomic<qsizetype> size{-1};
     std::atomic<quint16> senderPort{0};
-    ASSERT_FALSE(transport.listen(UdpSocketRole::Data, port,
-                                  [&](UdpSocketRole, const QByteArray& data, const QString&, quint16 from) {
-                                      senderPort = from;
-                                      size = data.size();
-                                  }));
+    ASSERT_FALSE(
+        transport.listen(UdpSocketRole::Data, port,
+                         each([&](UdpSocketRole, const QByteArray& data, const QString&, quint16 from) {
+                             senderPort = from;
+                             size = data.size();
+                         })));
     sendTo(port, QByteArray(20000, 'a'));
     while (size < 0)
         std::this_thread::yield();
@@ -102,8 +111,8 @@ TEST(AsioDatagramTransport, ABoundPortCannotBeBoundAgainAndClosingStopsReceiving
     AsioDatagramTransport first, second;
     const quint16 port = freePort();
     std::atomic<int> received{0};
-    ASSERT_FALSE(first.listen(UdpSocketRole::Command, port, [&](auto, auto&, auto&, auto) { ++received; }));
-    const auto error = second.listen(UdpSocketRole::Command, port, [](auto, auto&, auto&, auto) {});
+    ASSERT_FALSE(first.listen(UdpSocketRole::Command, port, [&](auto, auto&) { ++received; }));
+    const auto error = second.listen(UdpSocketRole::Command, port, [](auto, auto&) {});
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->isEmpty());
     EXPECT_EQ(second.describe(UdpSocketRole::Command), "(null)");

@@ -1,7 +1,9 @@
 #include "remote/SWDMacCommandManager.h"
+#include "remote/KeyPressBatch.h"
 #include "remote/SWDMacNetworkManager.h"
 
 #include "core/NotificationCenter.h"
+#include "core/ThreadHelper.h"
 #include "core/UserDefaults.h"
 #include "presentation/PowerPointHelper.h"
 
@@ -14,6 +16,10 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -274,4 +280,42 @@ TEST_F(ExecutorTest, ADragEndsByItselfAboutASecondAfterTheLastMove) {
     EXPECT_FALSE(executor.isDragging());
     ASSERT_TRUE(waitUntil([&] { return types().size() == 4; }));
     EXPECT_EQ(types(), (std::vector<int>{1, 6, 2, 2}));
+}
+
+// The commands of one batch of datagrams: key presses wait to go to the main thread together, yet keep
+// their order with the other commands, which run on the handler's thread; the handler returns only
+// after every press was posted.
+TEST_F(ExecutorTest, KeyPressesOfABatchGoToTheMainThreadTogetherInOrder) {
+    pair();
+    pushes = 0;
+    std::mutex mutex;
+    std::vector<std::pair<int, bool>> seen; // event type, posted on the main thread
+    poster->onPost = [&](const platform::InputEvent& e) {
+        std::lock_guard lock(mutex);
+        seen.emplace_back(e.type, ThreadHelper::isMainThread());
+    };
+    std::atomic<bool> done{false};
+    size_t postedWhenReturned = 0;
+    std::thread handler([&] {
+        {
+            const KeyPressBatch batch;
+            for (const char* command : {"1|key|esc", "2|cmd|{down}", "3|click", "4|key|esc", "5|key|esc"})
+                executor.executeCommand(QString::fromLatin1(command), QStringLiteral("192.168.1.20"));
+        }
+        std::lock_guard lock(mutex);
+        postedWhenReturned = seen.size();
+        done = true;
+    });
+    const bool finished = waitUntil([&] { return done.load(); }, 5000);
+    handler.join();
+    ASSERT_TRUE(finished) << "the handler did not return";
+
+    using namespace platform::EventType;
+    const std::vector<std::pair<int, bool>> expected{
+        {KeyDown, true},        {KeyUp, true},        {KeyDown, true},      {KeyUp, true},
+        {LeftMouseDown, false}, {LeftMouseUp, false}, {LeftMouseUp, false}, {KeyDown, true},
+        {KeyUp, true},          {KeyDown, true},      {KeyUp, true}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(postedWhenReturned, expected.size());
+    EXPECT_EQ(pushes, 2); // after "cmd" and "click"
 }
