@@ -11,6 +11,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 int ApplicationMain(int argc, char* argv[]) {
     // The template browser's web engine shares its drawing contexts; as the super-user, its sandbox
@@ -49,5 +50,11 @@ int ApplicationMain(int argc, char* argv[]) {
         LOG_ERROR("The Info.plist names no window of this program as the first one (\"{}\").", window);
         return 1;
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The delegate has stopped the services (on aboutToQuit), and the main thread takes no more work. Work
+    // still under way on other threads (the presentation poll, a push, an export) may hold the objects a
+    // teardown would destroy: the process ends here instead, as the system ends any process.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }

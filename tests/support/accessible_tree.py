@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Prints the accessibility tree of the running application named in the first argument, one element a line:
-# role, name, description and whether it is showing, separated by tabs. Waits up to 15 s for the application
-# to appear on the accessibility bus of the session; exits 1 when it does not.
+# role, name, description and whether it is showing, separated by tabs. Waits for the application
+# to appear on the accessibility bus of the session (5 s); exits 1 when it does not.
 import sys
 import time
 
@@ -18,7 +18,7 @@ def walk(node):
         walk(node.get_child_at_index(i))
 
 
-deadline = time.time() + 15
+deadline = time.time() + 5
 while time.time() < deadline:
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):

@@ -89,7 +89,7 @@ TEST(MainWindowSystemTest, PairingShowsThePhoneAndTheLanLightFollowsTheHeartbeat
 
     // The window joins the tree a moment after the application does.
     std::vector<Element> before;
-    ASSERT_TRUE(waitUntil([&] { return find(before = tree(), named("Pairing QR code")).has_value(); }, 10000))
+    ASSERT_TRUE(waitUntil([&] { return find(before = tree(), named("Pairing QR code")).has_value(); }, 30000))
         << host.output().toStdString();
     EXPECT_TRUE(find(before, named("Pairing QR code"))->showing);
     EXPECT_EQ(lanLight(), "redLight");

@@ -50,7 +50,7 @@ public:
     bool start();
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
-    // SIGTERM; the exit code, or -1 when it did not end within the wait.
+    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported.
     int terminate(int waitMs = 30000);
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
