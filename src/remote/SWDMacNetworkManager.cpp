@@ -36,10 +36,13 @@ SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
 }
 
 SWDMacNetworkManager::~SWDMacNetworkManager() {
+    {
+        // A push running ends with its build; none follows it.
+        std::unique_lock lock(pushMutex_);
+        pushPending_ = false;
+        pushEnded_.wait(lock, [this] { return !pushRunning_; });
+    }
     stopListening();
-    // The push uses this object to its end.
-    std::unique_lock lock(pushMutex_);
-    pushEnded_.wait(lock, [this] { return !pushRunning_; });
 }
 
 void SWDMacNetworkManager::initialNetwork() {
@@ -205,11 +208,6 @@ void SWDMacNetworkManager::stopListening() {
     collaborators_.transport->closeAll();
     if (webServer_)
         webServer_->stop();
-    // A push under way draws its thumbnails with the image code that goes with the application: let it end
-    // first, for a while. None follows it.
-    std::unique_lock lock(pushMutex_);
-    pushPending_ = false;
-    pushEnded_.wait_for(lock, kPushEndWait, [this] { return !pushRunning_; });
 }
 
 // ---- Machine-information document ------------------------------------------------------------------

@@ -106,8 +106,6 @@ public:
     // synthesised the key press or click that moves the slide show, which the presentation program takes
     // in on its own time.
     static constexpr std::chrono::milliseconds kSlideInfoSettle{200};
-    // How long stopListening waits for a push under way to end.
-    static constexpr std::chrono::milliseconds kPushEndWait{1000};
     // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
     // any document waiting before it, so the cloud gets documents in the order they were built.
     void postSlideInfoToApi(const QString& infoString);
