@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+class SWDWelcomeWindowController;
+
 // What the two application delegates share: the start-up that sets up logging and the crash log, and the
 // shutdown that stops the network service. The bundle's Info.plist names the delegate a build runs.
 class AppDelegate {
@@ -21,6 +23,8 @@ public:
         // Accessibility: whether the process may post input, and the relaunch when that is lost.
         std::function<bool()> isProcessTrusted;
         std::function<void()> relaunch;
+        // A new welcome window controller, for the settings window.
+        std::function<std::unique_ptr<SWDWelcomeWindowController>()> instantiateWelcomeWindowController = {};
     };
 
     // The delegate the name stands for ("AppDelegateSlideWand" or "AppDelegatePodiumCast"); nothing for

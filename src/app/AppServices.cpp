@@ -1,9 +1,13 @@
 #include "AppServices.h"
 
+#include "AppDelegateSlideWand.h"
+#include "DebugViewController/DebugViewController.h"
+#include "HintViewController/HintViewController.h"
 #include "LogHelper.h"
 #include "MainWindowController/PodiumCastWindowController.h"
 #include "MainWindowController/SlideWandWindowController.h"
 #include "QtAlerts.h"
+#include "SWDWelcomeWindowController/SWDWelcomeWindowController.h"
 #include "SlideWandViewController/WebEngineTemplateView.h"
 #include "SystemService.h"
 
@@ -23,6 +27,8 @@
 #include "remote/SWDMacCommandManager.h"
 #include "remote/SWDMacNetworkManager.h"
 
+#include <QApplication>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QStandardPaths>
 
@@ -68,7 +74,7 @@ void AppServices::installServices() {
 
 AppServices::~AppServices() = default;
 
-AppDelegate::Collaborators AppServices::delegateCollaborators() const {
+AppDelegate::Collaborators AppServices::delegateCollaborators() {
     AppDelegate::Collaborators c;
     c.documentsFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     c.logFilePrefix = bundle_->bundleIdentifier().value_or(QStringLiteral("PodiumCast"));
@@ -82,7 +88,29 @@ AppDelegate::Collaborators AppServices::delegateCollaborators() const {
     c.relaunch = [] {
         ApplicationRelaunch::relaunchAfterDelay(0);
     };
+    c.instantiateWelcomeWindowController = [this] {
+        return std::make_unique<SWDWelcomeWindowController>(*this);
+    };
     return c;
+}
+
+void AppServices::buildApplicationMenu(AppDelegate& delegate) {
+    QString name = bundle_->objectForInfoDictionaryKey(QStringLiteral("CFBundleDisplayName")).toString();
+    if (name.isEmpty())
+        name = QApplication::applicationName();
+    applicationMenu_ = std::make_unique<QMenu>(name);
+    QMenu& menu = *applicationMenu_;
+    menu.addAction(QStringLiteral("Show Hint…"), [this] { showHint(); });
+    menu.addAction(QStringLiteral("Debug Info…"), [this] { showDebugWindow(); });
+    // The third item is the one the welcome window hides and the main window shows again.
+    if (auto* slideWand = dynamic_cast<AppDelegateSlideWand*>(&delegate)) {
+        menu.addAction(QStringLiteral("Preferences…"), [slideWand] { slideWand->tapPreferences(); })
+            ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    }
+    menu.addSeparator();
+    // The main window refuses to close, so quitting ends the loop without asking the windows.
+    menu.addAction(QStringLiteral("Quit ") + name, [] { QCoreApplication::exit(0); })
+        ->setShortcut(QKeySequence::Quit);
 }
 
 bool AppServices::openFirstWindow(const QString& name) {
@@ -93,8 +121,12 @@ bool AppServices::openFirstWindow(const QString& name) {
         legacyWindow_->show();
         return true;
     }
-    return instantiateWindow(
-        name == u"SWDWelcomeWindowController" ? QStringLiteral("PodiumCastWindowController") : name);
+    if (name == u"SWDWelcomeWindowController") {
+        welcomeWindow_ = std::make_unique<SWDWelcomeWindowController>(*this);
+        welcomeWindow_->show();
+        return true;
+    }
+    return instantiateWindow(name);
 }
 
 QWidget* AppServices::instantiateWindow(const QString& identifier) {
@@ -108,6 +140,27 @@ QWidget* AppServices::instantiateWindow(const QString& identifier) {
     window->show();
     windows_.push_back(std::move(window));
     return windows_.back().get();
+}
+
+namespace {
+
+// Each opening makes a new window, so it starts from its interface file's texts.
+template <typename Window> void showAgainOrNew(std::unique_ptr<Window>& window) {
+    if (!window || !window->isVisible())
+        window = std::make_unique<Window>();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+void AppServices::showHint() {
+    showAgainOrNew(hint_);
+}
+
+void AppServices::showDebugWindow() {
+    showAgainOrNew(debug_);
 }
 
 platform::Alerts& AppServices::alerts() {

@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "MainWindowServices.h"
+#include "WelcomeWindowServices.h"
 
 #include "core/Flavour.h"
 
@@ -9,7 +10,10 @@
 
 #include <memory>
 
+class DebugViewController;
+class HintViewController;
 class QNetworkAccessManager;
+class SWDWelcomeWindowController;
 class ViewController;
 
 namespace platform {
@@ -22,8 +26,9 @@ class ScriptRunner;
 
 // The application's composition root: made once at launch on the main thread, it builds the platform's
 // implementations and installs the services (each made on first use, from what the root built) where
-// their class accessors find them, and hands the delegate and each window what they need.
-class AppServices : public MainWindowServices {
+// their class accessors find them, builds the application menu, and hands the delegate and each window
+// what they need.
+class AppServices : public MainWindowServices, public WelcomeWindowServices {
 public:
     explicit AppServices(std::shared_ptr<const platform::Bundle> bundle);
     ~AppServices() override;
@@ -32,19 +37,25 @@ public:
 
     Flavour flavour() const { return flavour_; }
 
-    AppDelegate::Collaborators delegateCollaborators() const;
+    AppDelegate::Collaborators delegateCollaborators();
+    // The application menu, named after the application: "Show Hint…", "Debug Info…", then at index 2
+    // "Preferences…" under the Slide Wand delegate and a separator under any other, then "Quit".
+    void buildApplicationMenu(AppDelegate& delegate);
     // Opens the window the bundle names as its first; false for a name no window has.
     bool openFirstWindow(const QString& name);
     // Makes and shows the window of the identifier ("SlideWandWindowController",
     // "PodiumCastWindowController"); nothing for any other identifier.
-    QWidget* instantiateWindow(const QString& identifier);
+    QWidget* instantiateWindow(const QString& identifier) override;
+    // A new hint or debug window, unless one is open already; shown in front.
+    void showHint();
+    void showDebugWindow() override;
 
     // What the main window reaches.
     const platform::Bundle& bundle() override { return *bundle_; }
     platform::Alerts& alerts() override;
     QNetworkAccessManager& http() override { return *http_; }
     QString hostName() override;
-    QMenu* applicationMenu() override { return applicationMenu_; }
+    QMenu* applicationMenu() override { return applicationMenu_.get(); }
     TemplateWebView* createTemplateWebView(QWidget* parent) override;
     std::optional<QString> machineInfoQrCodeMessage() override;
     void startUdp() override;
@@ -66,7 +77,10 @@ private:
     std::shared_ptr<platform::HostFacts> host_;
     std::shared_ptr<platform::Alerts> alerts_;
     std::unique_ptr<QNetworkAccessManager> http_;
-    QMenu* applicationMenu_ = nullptr;
+    std::unique_ptr<QMenu> applicationMenu_;
+    std::unique_ptr<SWDWelcomeWindowController> welcomeWindow_;
     std::vector<std::unique_ptr<QWidget>> windows_;
+    std::unique_ptr<HintViewController> hint_;
+    std::unique_ptr<DebugViewController> debug_;
     std::unique_ptr<ViewController> legacyWindow_;
 };

@@ -43,6 +43,7 @@ int ApplicationMain(int argc, char* argv[]) {
     // main window refuses to close.
     platform::TerminationSignals::install([] { QCoreApplication::exit(0); });
     delegate->applicationDidFinishLaunching();
+    services.buildApplicationMenu(*delegate);
 
     const QString window =
         bundle->objectForInfoDictionaryKey(QStringLiteral("FirstWindowController")).toString();

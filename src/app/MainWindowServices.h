@@ -43,4 +43,6 @@ public:
     // Makes the presentation bridge, which starts its poll, without waiting for it.
     virtual void startPresentationBridge() = 0;
     virtual void exportLogFiles() = 0;
+    // Opens the debug window, for testers.
+    virtual void showDebugWindow() = 0;
 };

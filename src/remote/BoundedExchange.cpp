@@ -12,7 +12,7 @@ void BoundedExchange::watch(QNetworkReply* reply, qint64 maxBytes, std::chrono::
         QString abortedBecause;
     };
     auto state = std::make_shared<State>();
-    reply->setReadBufferSize(64 * 1024);
+    reply->setReadBufferSize(16 * 1024);
     const auto take = [reply, state, maxBytes] {
         state->body.append(reply->read(maxBytes + 1 - state->body.size()));
         if (state->body.size() > maxBytes && state->abortedBecause.isEmpty()) {

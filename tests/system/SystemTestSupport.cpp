@@ -102,7 +102,15 @@ AppProcess::~AppProcess() {
     }
 }
 
-bool AppProcess::start() {
+bool AppProcess::start(const QString& readyLine) {
+    const QString identifier = info_.value("CFBundleIdentifier").toString();
+    QFile settings(home_.path() + "/.config/" + identifier + ".json");
+    if (rememberWindowChoice_ &&
+        !(QDir().mkpath(home_.path() + "/.config") && settings.open(QIODevice::WriteOnly) &&
+          settings.write(R"({"IsStoppedShowingWelcome": true, "SelectedVersion": )" +
+                         QByteArray(identifier.contains("SlideWand") ? "1}" : "2}")) > 0 &&
+          settings.flush()))
+        return false;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
@@ -122,7 +130,7 @@ bool AppProcess::start() {
     while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
         process_.waitForReadyRead(100);
         output_ += QString::fromUtf8(process_.readAll());
-        if (output_.contains("_confirmSocket = ")) // the last of the sockets is bound
+        if (output_.contains(readyLine))
             return true;
     }
     return false;

@@ -39,6 +39,7 @@ private:
 };
 
 // The application in a copy of a built bundle with free ports of its own, in a home folder of its own.
+// Its settings remember the flavour's main window, which opens at once, unless the test forgets it.
 class AppProcess {
 public:
     // flavour: "PodiumCast", "SlideWand" or "Steerlynx"; overrides replace keys of its Info.plist.
@@ -47,7 +48,9 @@ public:
 
     // Sets a variable of the host's environment; call before start().
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
-    bool start();
+    void forgetWindowChoice() { rememberWindowChoice_ = false; }
+    // Starts it and waits until its output holds the line (by default: the network service is up).
+    bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
     // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported.
@@ -65,4 +68,5 @@ private:
     QVariantMap environment_;
     QProcess process_;
     QString output_;
+    bool rememberWindowChoice_ = true;
 };

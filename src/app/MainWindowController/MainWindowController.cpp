@@ -1,9 +1,12 @@
 #include "MainWindowController.h"
 
+#include "app/MainWindowServices.h"
 #include "app/SlideWandViewController/SlideWandViewController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
 
 MainWindowController::MainWindowController(const QString& identifier, MainWindowServices& services, QWidget* parent)
     : QMainWindow(parent)
@@ -11,7 +14,12 @@ MainWindowController::MainWindowController(const QString& identifier, MainWindow
     setObjectName(identifier);
     setWindowTitle(QApplication::applicationDisplayName());
     setCentralWidget(controller_);
-    setFixedSize(SlideWandViewController::kFoldedWidth, controller_->height());
+    int menuHeight = 0;
+    if (QMenu* menu = services.applicationMenu()) {
+        menuBar()->addMenu(menu);
+        menuHeight = menuBar()->sizeHint().height();
+    }
+    setFixedSize(SlideWandViewController::kFoldedWidth, controller_->height() + menuHeight);
     controller_->viewDidLoad();
 }
 

@@ -64,6 +64,7 @@ SlideWandViewController::SlideWandViewController(MainWindowServices& services, Q
     connect(ui_->foldButton, &QPushButton::clicked, this, &SlideWandViewController::tapFoldButton);
     connect(ui_->backButton, &QPushButton::clicked, this, &SlideWandViewController::tapBackButton);
     connect(ui_->refreshButton, &QPushButton::clicked, this, &SlideWandViewController::tapRefreshButton);
+    connect(ui_->debugButton, &QPushButton::clicked, this, [this] { services_.showDebugWindow(); });
     for (QWidget* button : {ui_->foldButton, ui_->backButton, ui_->refreshButton})
         button->hide();
 }
@@ -131,8 +132,11 @@ void SlideWandViewController::viewDidLoad() {
 }
 
 void SlideWandViewController::viewDidAppear() {
-    if (QMenu* menu = services_.applicationMenu(); menu && menu->actions().size() > 2)
+    // The welcome window hid and disabled the item while it was up.
+    if (QMenu* menu = services_.applicationMenu(); menu && menu->actions().size() > 2) {
         menu->actions()[2]->setVisible(true);
+        menu->actions()[2]->setEnabled(true);
+    }
 }
 
 void SlideWandViewController::tapHelpButton() {

@@ -59,6 +59,7 @@ public:
     void checkNewVersion() override { calls << "checkNewVersion"; }
     void startPresentationBridge() override { calls << "startPresentationBridge"; }
     void exportLogFiles() override { calls << "exportLogFiles"; }
+    void showDebugWindow() override { calls << "showDebugWindow"; }
 
     platform::Bundle bundle_{QString(PC_BUNDLES_DIR) + "/PodiumCast.app"};
     RecordingAlerts alerts_;
