@@ -43,8 +43,9 @@ function(pc_add_script template name description)
     set(PC_RESOURCE_FILES ${PC_RESOURCE_FILES} ${script} PARENT_SCOPE)
 endfunction()
 
-# The PowerPoint scripts ask LibreOffice Impress, which opens PowerPoint files, over a UNO connection
-# (resources/Scripts/impress_bridge.py). name|what it answers
+# The PowerPoint scripts ask LibreOffice Impress, which opens PowerPoint files, through the resident bridge
+# of resources/Scripts/impress_bridge.py: each is a copy of the bridge's client (src/platform/
+# ImpressScriptClient.cpp), which takes the script's name from its own. name|what it answers
 set(PC_IMPRESS_SCRIPTS
     "isPptOpenOrNot|the path of the presentation open in front, or \"no\""
     "isPptPlayingOrNot|\"yes\" while its slide show runs, no result while it does not"
@@ -64,9 +65,11 @@ set(PC_IMPRESS_SCRIPTS
 foreach(entry IN LISTS PC_IMPRESS_SCRIPTS)
     string(FIND "${entry}" "|" bar)
     string(SUBSTRING "${entry}" 0 ${bar} name)
-    math(EXPR bar "${bar} + 1")
-    string(SUBSTRING "${entry}" ${bar} -1 description)
-    pc_add_script(impress.scpt.in ${name} "${description}")
+    set(script ${CMAKE_BINARY_DIR}/scripts/${name}.scpt)
+    add_custom_command(OUTPUT ${script}
+                       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:pc_impress_client> ${script}
+                       DEPENDS pc_impress_client)
+    list(APPEND PC_RESOURCE_FILES ${script})
 endforeach()
 
 # Keynote does not run on this host: its document scripts fail as finding no such object, and

@@ -1,11 +1,21 @@
 """The PowerPoint scripts of the bundle on Linux, answered by LibreOffice Impress.
 
-Each PowerPoint script in Resources is a thin executable that imports this module and calls
-main() with its own name. The script asks a running LibreOffice over a UNO connection on a named
-pipe (a local socket of the user's own; nothing listens on the network) and follows the runner's
-protocol: exit status 0 with the result on standard output, one line feed after it, or no output
-at all for "no result"; a failure exits 1 with the error number on the first line of standard
-error and a message on the second.
+This module is the bridge: a resident process of the user's own that holds a UNO connection to a
+running LibreOffice over a named pipe (a local socket of the user's; nothing listens on the network)
+and answers the scripts over a Unix socket in the user's runtime folder:
+
+    impress_bridge.py serve <socket> [<idle seconds>]
+
+Each PowerPoint script in Resources is a small program (ImpressScriptClient) that asks this bridge,
+starting it when none listens, and follows the runner's protocol: exit status 0 with the result on
+standard output, one line feed after it, or no output at all for "no result"; a failure exits 1 with
+the error number on the first line of standard error and a message on the second. The bridge makes
+its connection on the first request, makes it again when LibreOffice went away and came back, and
+ends after a while without requests. Where the user has no runtime folder, a script runs
+
+    impress_bridge.py run <script name>
+
+which connects for this one run and answers the same way.
 
 Impress accepts the connection when it was started with
 
@@ -29,11 +39,16 @@ Slide numbers count from 1 in document order, hidden slides included, and the PD
 page per slide, hidden ones too, so that slide n is page n of the PDF.
 """
 
+import fcntl
 import os
+import select
 import signal
+import socket
+import struct
 import sys
 import tempfile
 import threading
+import time
 
 PIPE_ENVIRONMENT = "PODIUMCAST_IMPRESS_PIPE"
 DEFAULT_PIPE = "podiumcast"
@@ -49,6 +64,10 @@ SCRIPT_ERROR = -2700  # anything else
 # after 120 s; an export gives up before that, so that it can still remove its partial file.
 QUERY_LIMIT = 15
 EXPORT_LIMIT = 110
+# Seconds without a request after which the bridge ends.
+IDLE_LIMIT = 300
+# The exit status of a bridge that found another serving its socket.
+ANOTHER_BRIDGE = 3
 
 PRESENTATION_SERVICE = "com.sun.star.presentation.PresentationDocument"
 NOTES_SHAPE = "com.sun.star.presentation.NotesShape"
@@ -76,10 +95,22 @@ def _fail_now(name, number, message):
     os._exit(1)
 
 
-class Impress:
-    """The connection to LibreOffice and the presentation in front."""
+def _lost(error):
+    """Whether the error says that the UNO bridge to LibreOffice is gone: the office ended or crashed."""
+    return type(error).__name__.endswith("DisposedException")
+
+
+class Office:
+    """The UNO connection to LibreOffice, made on first use and again after the office went away."""
 
     def __init__(self):
+        self.uno = None
+        self.desktop = None
+        # The runtime id of the document last asked about, with its slide show and its slides: each
+        # object fetched over the connection costs about a millisecond, a call on one kept a tenth.
+        self.kept = None
+
+    def connect(self):
         try:
             import uno
         except ImportError as error:
@@ -94,6 +125,33 @@ class Impress:
         except Exception as error:
             raise Failure(NOT_RUNNING, "LibreOffice does not accept a connection on the pipe %s (%s)" % (pipe, error))
         self.desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+        self.kept = None
+
+    def run(self, script, folder=None):
+        """The script's result. A connection found gone is made once more: the office may have been
+        started again since."""
+        while True:
+            fresh = self.desktop is None
+            if fresh:
+                self.connect()
+            try:
+                return script(Impress(self, folder))
+            except Exception as error:
+                if not _lost(error):
+                    raise
+                self.desktop = None
+                if fresh:
+                    raise
+
+
+class Impress:
+    """The presentation in front of one office, as one request sees it."""
+
+    def __init__(self, office, folder=None):
+        self.office = office
+        self.uno = office.uno
+        self.desktop = office.desktop
+        self.folder = folder  # where exports go; the temporary folder when None
         self._document = None
 
     @staticmethod
@@ -132,15 +190,25 @@ class Impress:
             return url
         return self.document.getTitle()
 
+    def _kept(self):
+        """The slide show and the slides of the document, fetched once for each document."""
+        uid = self.document.RuntimeUID
+        if self.office.kept is None or self.office.kept[0] != uid:
+            self.office.kept = (uid, self.document.getPresentation(), self.document.getDrawPages())
+        return self.office.kept
+
+    def presentation(self):
+        return self._kept()[1]
+
     def show(self):
         """The controller of the running slide show, or None."""
-        presentation = self.document.getPresentation()
+        presentation = self.presentation()
         if not presentation.isRunning():
             return None
         return presentation.getController()
 
     def slides(self):
-        return self.document.getDrawPages()
+        return self._kept()[2]
 
     def slide_count(self):
         return self.slides().getCount()
@@ -152,12 +220,16 @@ class Impress:
             return slides.getByIndex(index)
         return None
 
-    def editing_index(self):
+    def editing_page(self):
+        """The slide the editing view shows."""
         controller = self.document.getCurrentController()
         page = getattr(controller, "CurrentPage", None) if controller is not None else None
         if page is None:
             raise NoPresentation("the presentation shows no slide in its window")
-        return page.Number - 1
+        return page
+
+    def editing_index(self):
+        return self.editing_page().Number - 1
 
     def note_of(self, index):
         return note_of_slide(self.slide(index))
@@ -176,7 +248,10 @@ def note_of_slide(slide):
     if slide is None:
         return ""
     notes = slide.getNotesPage()
-    for i in range(notes.getCount()):
+    # The notes are the last shape of a notes page, after the picture of the slide, unless the
+    # page was rearranged.
+    count = notes.getCount()
+    for i in ([count - 1] + list(range(count - 1))) if count else []:
         shape = notes.getByIndex(i)
         if shape.getShapeType() == NOTES_SHAPE:
             return shape.getString()
@@ -194,10 +269,18 @@ def _running_show(impress):
     return show
 
 
+def _position(show):
+    """The position in the show of what the show shows."""
+    position = show.getCurrentSlideIndex()
+    if position < 0:
+        raise NoPresentation("the slide show shows no slide")
+    return position
+
+
 def _showing(show):
     """The position in the show and the slide of what the show shows."""
-    position = show.getCurrentSlideIndex()
-    slide = show.getCurrentSlide() if position >= 0 else None
+    position = _position(show)
+    slide = show.getCurrentSlide()
     if slide is None:
         raise NoPresentation("the slide show shows no slide")
     return position, slide
@@ -221,14 +304,16 @@ def _note(in_show, word):
     def script(impress):
         if in_show:
             show = _running_show(impress)
-            position, current = _showing(show)
             if word == "Current":
-                return note_of_slide(current)
+                return note_of_slide(_showing(show)[1])
+            position = _position(show)
             if word == "Next":
                 return note_of_slide(_show_slide(show, show.getNextSlideIndex()))
             return note_of_slide(_show_previous(show, position))
-        index = impress.editing_index()
-        return impress.note_of(index + {"Current": 0, "Next": 1, "Alternate": -1}[word])
+        page = impress.editing_page()
+        if word == "Current":
+            return note_of_slide(page)
+        return impress.note_of(page.Number - 1 + {"Next": 1, "Alternate": -1}[word])
     return script
 
 
@@ -243,7 +328,7 @@ def is_open(impress):
 
 def is_playing(impress):
     # Any result means the show runs; no output is no result.
-    return "yes" if impress.show() is not None else None
+    return "yes" if impress.presentation().isRunning() else None
 
 
 def play(impress):
@@ -251,7 +336,7 @@ def play(impress):
     own first slide or custom show starts as its slide-show settings say; otherwise the show
     starts at the first slide that is not hidden (Impress by itself would start at the slide the
     editing view shows)."""
-    presentation = impress.document.getPresentation()
+    presentation = impress.presentation()
     if presentation.isRunning():
         return None
     if presentation.FirstPage or presentation.CustomShow:
@@ -292,7 +377,7 @@ def export_pdf(impress):
     path; the bridge moves the file into its cache."""
     value = _property
     document = impress.document
-    handle, path = tempfile.mkstemp(prefix="podiumcast-", suffix=".pdf")
+    handle, path = tempfile.mkstemp(prefix="podiumcast-", suffix=".pdf", dir=impress.folder)
     os.close(handle)
     _export_in_progress.append(path)
     filter_data = impress.uno.Any("[]com.sun.star.beans.PropertyValue",
@@ -335,45 +420,168 @@ def _remove_partial_exports():
             pass
 
 
-def _watch(name, seconds):
-    """Ends the run when LibreOffice has not answered in time: a busy or stuck office, a pipe
-    that accepts and never answers."""
+def _limit(name):
+    return EXPORT_LIMIT if name == "ppt2Pdf" else QUERY_LIMIT
 
-    def expire():
+
+def _failure(name, number, message):
+    return 1, "%d\n%s: %s\n" % (number, name, message)
+
+
+def answer(name, office, folder=None):
+    """What a run of the script gives: (0, its standard output) or (1, its standard error)."""
+    script = SCRIPTS.get(name)
+    if script is None:
+        return _failure(name, SCRIPT_ERROR, "no such script")
+    try:
+        result = office.run(script, folder)
+    except Failure as failure:
         _remove_partial_exports()
-        _fail_now(name, TIMED_OUT, "LibreOffice did not answer within %d s" % seconds)
+        if name == "isPptOpenOrNot" and failure.number in (NOT_RUNNING, NO_SUCH_OBJECT):
+            return 0, "no\n"
+        return _failure(name, failure.number, str(failure))
+    except Exception as error:
+        _remove_partial_exports()
+        lost = _lost(error)
+        if name == "isPptOpenOrNot" and lost:
+            return 0, "no\n"
+        return _failure(name, CONNECTION_LOST if lost else SCRIPT_ERROR, "%s: %s" % (type(error).__name__, error))
+    return 0, "" if result is None else result + "\n"
 
+
+def _encoded(text):
+    return text.encode("utf-8", "surrogateescape")
+
+
+def _watch(name, seconds, expire):
+    """Calls expire when LibreOffice has not answered in time: a busy or stuck office, a pipe that
+    accepts and never answers. Should the timer thread never get to run, the alarm ends the process a
+    little later."""
     timer = threading.Timer(seconds, expire)
     timer.daemon = True
     timer.start()
-    # Should the timer thread never get to run, the alarm ends the process a little later.
     signal.alarm(seconds + 3)
+    return timer
 
 
 def main(name):
-    script = SCRIPTS.get(name)
-    if script is None:
-        _fail_now(name, SCRIPT_ERROR, "no such script")
-    _watch(name, EXPORT_LIMIT if name == "ppt2Pdf" else QUERY_LIMIT)
-    try:
-        impress = Impress()
-        result = script(impress)
-    except Failure as failure:
-        if name == "isPptOpenOrNot" and failure.number in (NOT_RUNNING, NO_SUCH_OBJECT):
-            _write(sys.stdout, "no\n")
-            os._exit(0)
+    """One run of the script in this process, with a connection of its own."""
+    def expire():
         _remove_partial_exports()
-        _fail_now(name, failure.number, str(failure))
-    except Exception as error:
-        _remove_partial_exports()
-        kind = type(error).__name__
-        # The bridge to LibreOffice is gone: the office ended or crashed during the run.
-        lost = kind.endswith("DisposedException")
-        if name == "isPptOpenOrNot" and lost:
-            _write(sys.stdout, "no\n")
-            os._exit(0)
-        _fail_now(name, CONNECTION_LOST if lost else SCRIPT_ERROR, "%s: %s" % (kind, error))
-    if result is not None:
-        _write(sys.stdout, result + "\n")
+        _fail_now(name, TIMED_OUT, "LibreOffice did not answer within %d s" % _limit(name))
+
+    _watch(name, _limit(name), expire)
+    status, text = answer(name, Office())
+    _write(sys.stdout if status == 0 else sys.stderr, text)
     # Leave without taking the UNO bridge down in order: nothing needs it any more.
-    os._exit(0)
+    os._exit(status)
+
+
+class Bridge:
+    """Answers the scripts on a Unix socket, one request at a time, until a while passes without one or
+    the socket is no longer its own."""
+
+    def __init__(self, path, idle_limit):
+        self.path = path
+        self.idle_limit = idle_limit
+        self.office = Office()
+        self.identity = None
+        self.replying = threading.Lock()
+
+    def _own_socket(self):
+        try:
+            info = os.stat(self.path)
+        except OSError:
+            return False
+        return (info.st_dev, info.st_ino) == self.identity
+
+    def _leave(self, status):
+        if self._own_socket():
+            os.unlink(self.path)
+        os._exit(status)
+
+    def serve(self):
+        os.umask(0o077)
+        os.chdir("/")
+        # One bridge per socket: the lock is held for the bridge's life.
+        lock = os.open(self.path + ".lock", os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            os._exit(ANOTHER_BRIDGE)
+        os.ftruncate(lock, 0)
+        os.write(lock, b"%d\n" % os.getpid())
+        try:
+            os.unlink(self.path)  # left by a bridge that was killed
+        except FileNotFoundError:
+            pass
+        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        server.bind(self.path)
+        os.chmod(self.path, 0o600)
+        info = os.stat(self.path)
+        self.identity = (info.st_dev, info.st_ino)
+        server.listen(16)
+        last = time.monotonic()
+        while True:
+            ready, _, _ = select.select([server], [], [], 1.0)
+            if ready:
+                try:
+                    client, _ = server.accept()
+                except OSError:
+                    continue  # the script went away before it was taken
+                with client:
+                    try:
+                        self._answer(client)
+                    except Exception:
+                        pass  # the script went away (ended by its runner) or sent no request
+                last = time.monotonic()
+            elif time.monotonic() - last >= self.idle_limit or not self._own_socket():
+                self._leave(0)
+
+    def _answer(self, client):
+        uid = struct.unpack("3i", client.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i")))[1]
+        if uid != os.getuid():
+            return
+        client.sendall(b"H")
+        client.settimeout(5)
+        request = b""
+        while request.count(b"\0") < 2:
+            chunk = client.recv(4096)
+            if not chunk:
+                return
+            request += chunk
+        name, folder = (os.fsdecode(part) for part in request.split(b"\0")[:2])
+        if not (folder.startswith("/") and os.path.isdir(folder)):
+            folder = None
+        done = []
+
+        def expire():
+            # The office does not answer: answer for it, and end, leaving the stuck call behind.
+            with self.replying:
+                if done:
+                    return
+                _remove_partial_exports()
+                status, text = _failure(name, TIMED_OUT, "LibreOffice did not answer within %d s" % _limit(name))
+                try:
+                    client.sendall(b"1" + _encoded(text))
+                except OSError:
+                    pass
+                self._leave(1)
+
+        timer = _watch(name, _limit(name), expire)
+        status, text = answer(name, self.office, folder)
+        with self.replying:
+            done.append(True)
+            timer.cancel()
+            signal.alarm(0)
+        client.sendall(b"%d" % status + _encoded(text))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) in (3, 4) and sys.argv[1] == "serve":
+        Bridge(sys.argv[2], float(sys.argv[3]) if len(sys.argv) == 4 else IDLE_LIMIT).serve()
+    elif len(sys.argv) == 3 and sys.argv[1] == "run":
+        main(sys.argv[2])
+    else:
+        sys.stderr.write("usage: impress_bridge.py serve <socket> [<idle seconds>] | run <script name>\n")
+        sys.exit(2)

@@ -3,20 +3,51 @@
 #include "core/Image.h"
 #include "core/Logger.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
 #include <QMetaEnum>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPdfDocumentRenderOptions>
+#include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
 namespace {
 
-// The page-thumbnail cache, keyed by "<path>_<page>". It only grows: no entry is ever replaced or removed.
+// The largest bitmap side a page is rendered at when it is dense enough for the thumbnails.
+constexpr double kLargestSide = 8192;
+
+struct CachedPage {
+    std::shared_ptr<Image> image;
+    qsizetype bytes = 0;
+    QString path;
+    quint64 lastUse = 0;
+};
+
+struct OpenDocument {
+    std::unique_ptr<QPdfDocument> pdf;
+    // What the file looked like when it was opened: a file written anew under the path is opened anew.
+    QDateTime modified;
+    qint64 size = 0;
+    quint64 lastUse = 0;
+};
+
+// The page-thumbnail cache, keyed by "<path>_<page>", with the files it renders from kept open.
 struct PageCache {
     std::recursive_mutex lock; // held around every lookup, rendering and store
-    QHash<QString, std::shared_ptr<Image>> images;
+    QHash<QString, CachedPage> pages;
+    // Pages let go while a caller may still hold them: such a page comes back as the same object.
+    QHash<QString, std::weak_ptr<Image>> letGo;
+    std::unordered_map<QString, OpenDocument> documents;
+    QString activePath; // the file asked for last, whose pages go last
+    qsizetype bytes = 0;
+    quint64 clock = 0;
+
+    QPdfDocument* document(const QString& path);
+    void store(const QString& key, const QString& path, std::shared_ptr<Image> image);
+    void evict();
 };
 
 PageCache& pageCache() {
@@ -24,23 +55,85 @@ PageCache& pageCache() {
     return *cache;
 }
 
-// Renders one page; nothing when the file is no readable PDF or has no such page. The document lives and
-// dies on the calling thread, inside this call.
-std::shared_ptr<Image> renderPage(const QString& path, qint32 page) {
-    QPdfDocument document;
-    const QPdfDocument::Error error = document.load(path);
+QPdfDocument* PageCache::document(const QString& path) {
+    const QFileInfo file(path);
+    const QDateTime modified = file.lastModified();
+    const qint64 size = file.size();
+    if (const auto open = documents.find(path); open != documents.end()) {
+        if (open->second.modified == modified && open->second.size == size) {
+            open->second.lastUse = clock;
+            return open->second.pdf.get();
+        }
+        documents.erase(open);
+    }
+    auto pdf = std::make_unique<QPdfDocument>();
+    const QPdfDocument::Error error = pdf->load(path);
     if (error != QPdfDocument::Error::None) {
         LOG_DEBUG("GetImageOfPdfFile: cannot load the PDF: {}",
                   QMetaEnum::fromType<QPdfDocument::Error>().valueToKey(int(error)));
         return nullptr;
     }
+    QPdfDocument* opened = pdf.get();
+    documents[path] = OpenDocument{std::move(pdf), modified, size, clock};
+    while (documents.size() > size_t(PDFHelper::kOpenDocuments)) {
+        auto oldest = documents.end();
+        for (auto it = documents.begin(); it != documents.end(); ++it)
+            if (it->first != path &&
+                (oldest == documents.end() || it->second.lastUse < oldest->second.lastUse))
+                oldest = it;
+        documents.erase(oldest);
+    }
+    return opened;
+}
+
+void PageCache::store(const QString& key, const QString& path, std::shared_ptr<Image> image) {
+    const qsizetype size = image->bitmap().sizeInBytes();
+    letGo.remove(key);
+    pages.insert(key, CachedPage{std::move(image), size, path, clock});
+    bytes += size;
+    evict();
+}
+
+void PageCache::evict() {
+    if (bytes <= PDFHelper::kPageCacheBytes)
+        return;
+    letGo.removeIf([](const auto& entry) { return entry.value().expired(); });
+    // Other files' pages before the active file's, each the one used longest ago first. The page stored
+    // last has the latest use of all, so it goes only when it is alone.
+    const auto goesFirst = [this](const CachedPage& a, const CachedPage& b) {
+        const bool aActive = a.path == activePath, bActive = b.path == activePath;
+        return aActive != bActive ? bActive : a.lastUse < b.lastUse;
+    };
+    while (bytes > PDFHelper::kPageCacheBytes && pages.size() > 1) {
+        auto victim = pages.begin();
+        for (auto it = pages.begin(); it != pages.end(); ++it)
+            if (goesFirst(*it, *victim))
+                victim = it;
+        bytes -= victim->bytes;
+        letGo.insert(victim.key(), victim->image);
+        pages.erase(victim);
+    }
+}
+
+// Renders one page of an open document; nothing when the document has no such page.
+std::shared_ptr<Image> renderPage(QPdfDocument& document, qint32 page) {
     const qint64 index = qint64(page) - 1;
     if (index < 0 || index >= document.pageCount()) {
         LOG_DEBUG("GetImageOfPdfFile: no page {} in a document of {} pages", page, document.pageCount());
         return nullptr;
     }
     const QSizeF thumbnailSize = document.pagePointSize(int(index)) * 0.5;
-    const std::optional<QSize> pixels = Image::pixelSizeFor(thumbnailSize);
+    if (!(thumbnailSize.width() > 0 && thumbnailSize.height() > 0)) {
+        LOG_DEBUG("GetImageOfPdfFile: page {} has no size to draw at", page);
+        return nullptr;
+    }
+    // Twice the density of the size in points, as a double-density display draws it, and at least dense
+    // enough that the widest thumbnail is made by scaling down; no denser than needed beyond that.
+    const double width = PDFHelper::kLargestThumbnailWidth;
+    const double scale =
+        std::min({std::max(2.0, width / thumbnailSize.width()), 2 * width / thumbnailSize.width(),
+                  kLargestSide / std::max(thumbnailSize.width(), thumbnailSize.height())});
+    const std::optional<QSize> pixels = Image::pixelSizeFor(thumbnailSize * scale);
     if (!pixels) {
         LOG_DEBUG("GetImageOfPdfFile: page {} has no size to draw at", page);
         return nullptr;
@@ -67,23 +160,37 @@ std::shared_ptr<Image> PDFHelper::GetImageOfPdfFile(const std::optional<QString>
     std::lock_guard lock(cache.lock);
 
     // An absent path has no key: the text "(null)" could name a real file.
-    const QString key = pdfFilePath ? *pdfFilePath + u'_' + QString::number(page) : QString();
     if (pdfFilePath) {
-        const auto cached = cache.images.constFind(key);
-        if (cached != cache.images.cend()) {
+        const QString key = *pdfFilePath + u'_' + QString::number(page);
+        cache.activePath = *pdfFilePath;
+        ++cache.clock;
+        if (const auto cached = cache.pages.find(key); cached != cache.pages.end()) {
             LOG_DEBUG("GetImageOfPdfFile: returning cachedImage");
-            return *cached;
+            cached->lastUse = cache.clock;
+            return cached->image;
         }
+        if (std::shared_ptr<Image> held = cache.letGo.take(key).lock()) {
+            LOG_DEBUG("GetImageOfPdfFile: returning cachedImage");
+            cache.store(key, *pdfFilePath, held);
+            return held;
+        }
+        if (QFileInfo::exists(*pdfFilePath)) {
+            QPdfDocument* document = cache.document(*pdfFilePath);
+            std::shared_ptr<Image> image = document ? renderPage(*document, page) : nullptr;
+            if (!image)
+                return nullptr;
+            LOG_INFO("finish GetImageOfPdfFile Page:{}", page);
+            cache.store(key, *pdfFilePath, image);
+            return image;
+        }
+        cache.documents.erase(*pdfFilePath);
     }
-    if (!pdfFilePath || !QFileInfo::exists(*pdfFilePath)) {
-        LOG_DEBUG("Invalid pdfFilePath. Stop GetImageOfPdfFile");
-        return nullptr;
-    }
+    LOG_DEBUG("Invalid pdfFilePath. Stop GetImageOfPdfFile");
+    return nullptr;
+}
 
-    std::shared_ptr<Image> image = renderPage(*pdfFilePath, page);
-    if (!image)
-        return nullptr;
-    LOG_INFO("finish GetImageOfPdfFile Page:{}", page);
-    cache.images.insert(key, image);
-    return image;
+qsizetype PDFHelper::cachedPageBytes() {
+    PageCache& cache = pageCache();
+    std::lock_guard lock(cache.lock);
+    return cache.bytes;
 }

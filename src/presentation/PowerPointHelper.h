@@ -86,6 +86,14 @@ public:
     // The document of the cloud kind (isApi) or the LAN kind; createTime in seconds since 1970, 0 for
     // now. "" when no presentation is open or its slide size is unknown.
     QString getSlideInfoString(bool isApi, double createTime);
+    struct SlideInfoStrings {
+        QString lan;
+        QString api;
+    };
+    // Both kinds from one reading of the presentation (notes, slide number and count, pages, size), with
+    // the one time: the LAN kind first, then the cloud kind, each as getSlideInfoString makes it.
+    // Documents are built one at a time: a build never sees the notes or pages of another.
+    SlideInfoStrings getSlideInfoStrings(double createTime);
     void getSlideImg();
     // Base64 of a JPEG of the image resized to width x height at the quality (0 to 1); nothing for no image.
     static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
@@ -124,7 +132,21 @@ public:
     bool isAllowGeneratePDF() const { return isAllowGeneratePDF_; }
 
 private:
+    // What one build reads from the presentation; documents of both kinds are made from it.
+    struct SlideSnapshot {
+        std::optional<QString> note, nextNote, alternateNote;
+        std::shared_ptr<Image> currentImage, nextImage;
+        QSizeF size;
+    };
     explicit PowerPointHelper(Collaborators collaborators);
+    // Nothing when no presentation is open or its slide size is unknown. These run with buildLock_ held.
+    std::optional<SlideSnapshot> takeSlideSnapshot();
+    // The content of a document of the kind: notes and thumbnails.
+    std::shared_ptr<const InfoDTO> slideInfoRecord(const SlideSnapshot& snapshot, bool isApi);
+    // The document stored for the kind, when it was made from a record equal to this one.
+    std::optional<QString> storedSlideInfoString(const InfoDTO& record, bool isApi) const;
+    // A new document of the record, stored as the kind's.
+    QString slideInfoString(const std::shared_ptr<const InfoDTO>& record, bool isApi, double createTime);
     void init();
     bool testOpenDocument(bool powerPoint);
     std::optional<QString> exportPdf(const char* script, const char* logStart, const char* logError);
@@ -132,7 +154,9 @@ private:
     void pollLoop(double seconds);
 
     Collaborators collaborators_;
-    std::mutex lock_; // held around each single script run
+    std::mutex lock_;      // held around each single script run
+    std::mutex buildLock_; // held around each slide-information build, from its reading to its documents
+    bool storedTogether_ = false; // the stored documents of both kinds came from one build
 
     AtomicValue<std::optional<QString>> tempFolderPath_;
     AtomicValue<std::optional<QString>> activePdfPath_;

@@ -32,6 +32,9 @@ double secondsOf(const QElapsedTimer& timer) {
 
 } // namespace
 
+// The rendered pages are dense enough for the LAN thumbnails, which are only ever scaled down from them.
+static_assert(PowerPointHelper::kLanThumbWidth <= PDFHelper::kLargestThumbnailWidth);
+
 std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
                                                                         float width, float height,
                                                                         float quality) {
@@ -80,11 +83,47 @@ void PowerPointHelper::getSlideImg() {
 }
 
 QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
+    std::lock_guard build(buildLock_);
     LOG_INFO("start getSlideInfoString, isApi = {}, createTime = {}", int(isApi), nowText());
     if (createTime == 0.0)
         createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-    if (!isPptOpen() && !isKeynoteOpen())
+    const auto snapshot = takeSlideSnapshot();
+    if (!snapshot)
         return QString("");
+    const auto record = slideInfoRecord(*snapshot, isApi);
+    if (const auto same = storedSlideInfoString(*record, isApi))
+        return *same;
+    storedTogether_ = false;
+    return slideInfoString(record, isApi, createTime);
+}
+
+PowerPointHelper::SlideInfoStrings PowerPointHelper::getSlideInfoStrings(double createTime) {
+    std::lock_guard build(buildLock_);
+    LOG_INFO("start getSlideInfoString, isApi = 0, createTime = {}", nowText());
+    if (createTime == 0.0)
+        createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    const auto snapshot = takeSlideSnapshot();
+    if (!snapshot)
+        return {QString(""), QString("")};
+    const auto lanRecord = slideInfoRecord(*snapshot, false);
+    LOG_INFO("start getSlideInfoString, isApi = 1, createTime = {}", nowText());
+    const auto apiRecord = slideInfoRecord(*snapshot, true);
+    // The stored pair comes back only as a pair, so the two documents always carry one time.
+    if (storedTogether_) {
+        const auto lan = storedSlideInfoString(*lanRecord, false);
+        const auto api = storedSlideInfoString(*apiRecord, true);
+        if (lan && api)
+            return {*lan, *api};
+    }
+    SlideInfoStrings documents{slideInfoString(lanRecord, false, createTime),
+                               slideInfoString(apiRecord, true, createTime)};
+    storedTogether_ = true;
+    return documents;
+}
+
+std::optional<PowerPointHelper::SlideSnapshot> PowerPointHelper::takeSlideSnapshot() {
+    if (!isPptOpen() && !isKeynoteOpen())
+        return std::nullopt;
 
     QElapsedTimer timer;
     timer.start();
@@ -94,37 +133,47 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
     getSlideImg();
     LOG_DEBUG("getSlideNotesTime = {:f}, getSlideImgTime = {:f}", notesTime, secondsOf(timer));
 
-    QSizeF size(0, 0);
+    // Only builds write the notes and pages, one at a time, so these are this build's own.
+    SlideSnapshot snapshot{currentSlideNote(),  nextSlideNote(),  alternateSlideNote(),
+                           currentSlideImage(), nextSlideImage(), QSizeF(0, 0)};
     if (isPptOpen())
-        size = getPptSize();
-    else if (isKeynoteOpen() && nextSlideImage())
-        size = nextSlideImage()->size();
-    if (size.width() <= 0 || size.height() <= 0)
-        return QString("");
+        snapshot.size = getPptSize();
+    else if (isKeynoteOpen() && snapshot.nextImage)
+        snapshot.size = snapshot.nextImage->size();
+    if (snapshot.size.width() <= 0 || snapshot.size.height() <= 0)
+        return std::nullopt;
+    return snapshot;
+}
 
+std::shared_ptr<const InfoDTO> PowerPointHelper::slideInfoRecord(const SlideSnapshot& snapshot, bool isApi) {
     const int width = isApi ? kApiThumbWidth : kLanThumbWidth;
-    const float height = float(double(width) * size.height() / size.width());
+    const float height = float(double(width) * snapshot.size.height() / snapshot.size.width());
     const float quality = isApi ? 0.4f : 0.8f;
-    const auto nextThumb = base64StringConvertedFromImage(nextSlideImage(), float(width), height, quality);
-    const auto currentThumb =
-        base64StringConvertedFromImage(currentSlideImage(), float(width), height, quality);
+    auto nextThumb = base64StringConvertedFromImage(snapshot.nextImage, float(width), height, quality);
+    auto currentThumb = base64StringConvertedFromImage(snapshot.currentImage, float(width), height, quality);
+    return std::make_shared<const InfoDTO>(snapshot.note, snapshot.nextNote, snapshot.alternateNote,
+                                           std::move(currentThumb), std::move(nextThumb));
+}
 
+std::optional<QString> PowerPointHelper::storedSlideInfoString(const InfoDTO& record, bool isApi) const {
+    const auto stored = (isApi ? currentApiInfo_ : currentLanInfo_).get();
+    if (stored && stored->isEqual(record))
+        return (isApi ? currentApiInfoString_ : currentLanInfoString_).get();
+    return std::nullopt;
+}
+
+QString PowerPointHelper::slideInfoString(const std::shared_ptr<const InfoDTO>& record, bool isApi,
+                                          double createTime) {
     const QString machineId = LocalUtils::GetMachineIndex();
     const QString infoId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
     const QString osVersion = collaborators_.host->operatingSystemVersionString();
     const QVariant version = PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion"));
 
-    auto record = std::make_shared<const InfoDTO>(currentSlideNote(), nextSlideNote(), alternateSlideNote(),
-                                                  currentThumb, nextThumb);
     auto& storedInfo = isApi ? currentApiInfo_ : currentLanInfo_;
     auto& storedString = isApi ? currentApiInfoString_ : currentLanInfoString_;
-    const auto stored = storedInfo.get();
-    if (stored && stored->isEqual(*record)) {
-        if (const auto same = storedString.get())
-            return *same;
-    } else {
+    // An equal record stays: only its document is made again.
+    if (const auto stored = storedInfo.get(); !stored || !stored->isEqual(*record))
         storedInfo.set(record);
-    }
 
     const QString separator = u',' + QString(27, u' ');
     const auto member = [](const char* key, const QString& value) -> QString {
@@ -137,8 +186,8 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
         member("Note", orNull(record->Note)),
         member("NextNote", orNull(record->NextNote)),
         member("AlternateNote", orNull(record->AlternateNote)),
-        member("CurrentThumb", orNull(currentThumb)),
-        member("NextThumb", orNull(nextThumb)),
+        member("CurrentThumb", orNull(record->CurrentThumbString)),
+        member("NextThumb", orNull(record->NextThumbString)),
         member("PcAppVersion", version.isValid() ? version.toString() : QStringLiteral("(null)")),
         member("OsVersion", QStringLiteral("macOS ") + osVersion),
         member("OfficeVersion", QString("")),

@@ -36,6 +36,12 @@ SWDMacNetworkManager::SWDMacNetworkManager(Collaborators collaborators)
 }
 
 SWDMacNetworkManager::~SWDMacNetworkManager() {
+    {
+        // A push running ends with its build; none follows it.
+        std::unique_lock lock(pushMutex_);
+        pushPending_ = false;
+        pushEnded_.wait(lock, [this] { return !pushRunning_; });
+    }
     stopListening();
 }
 
@@ -46,6 +52,7 @@ void SWDMacNetworkManager::initialNetwork() {
         isAcceptingNewConnection_ = true;
     }
     afNetworkManager_ = std::make_unique<QNetworkAccessManager>();
+    makeUploadHandOver();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();
     machineInfoTimer_->setInterval(3000);

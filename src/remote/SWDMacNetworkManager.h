@@ -6,7 +6,10 @@
 #include "core/AtomicValue.h"
 
 #include <QHash>
+#include <QObject>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -95,7 +98,16 @@ public:
     void handleHeartBeatSuccess();
     void handleHeartBeatFailure();
     void startGettingCommandFromApi();
+    // Builds both slide-information documents on a background thread, stores the LAN one and uploads the
+    // cloud one. One build runs at a time; asked for while one runs, exactly one more follows it, so the
+    // last document stored and uploaded is the one of the latest request.
     void sendSlideInfoToClient();
+    // What a push waits before it reads the presentation: the command that asked for it may have just
+    // synthesised the key press or click that moves the slide show, which the presentation program takes
+    // in on its own time.
+    static constexpr std::chrono::milliseconds kSlideInfoSettle{200};
+    // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
+    // any document waiting before it, so the cloud gets documents in the order they were built.
     void postSlideInfoToApi(const QString& infoString);
     int apiHeartBeatFailureCount() const { return apiHeartBeatFailureCount_; }
     bool isPollingCommands() const { return task_ != nullptr; }
@@ -115,6 +127,10 @@ public:
 private:
     void initialNetwork();
     void replyMachineInfo(const QString& host);
+    // One slide-information push: refresh, both documents, the upload handed to the main thread.
+    void pushSlideInfo();
+    // Made on the main thread, before any push.
+    void makeUploadHandOver();
 
     Collaborators collaborators_;
     std::once_flag udpStarted_;
@@ -130,6 +146,9 @@ private:
     std::unique_ptr<QTimer> machineInfoTimer_;
 
     AtomicValue<std::optional<QString>> currentSlideInfoString_;
+    // Held from the start of a build of the stored document to its storing, so a document built earlier
+    // never replaces one built later.
+    std::mutex slideInfoMutex_;
     std::unique_ptr<LanInfoServer> webServer_;
     // The UTF-8 bytes of the stored document, made once for each new document.
     QByteArray slideInfoBytes(const QString& document);
@@ -137,7 +156,19 @@ private:
     QString slideInfoBytesOf_;
     QByteArray slideInfoBytes_;
 
-    // The cloud channel lives on the main thread: only it touches these.
+    // The push: running, and asked for again meanwhile.
+    std::mutex pushMutex_;
+    std::condition_variable pushEnded_;
+    bool pushRunning_ = false;
+    bool pushPending_ = false;
+    // Takes the cloud documents of the pushes to the main thread; what it has not delivered yet goes
+    // with it.
+    std::unique_ptr<QObject> uploadHandOver_;
+
+    // The cloud channel lives on the main thread: only it touches these. Its replies may still finish
+    // while the client goes, so what they touch is declared before it.
+    bool uploadInFlight_ = false;
+    std::optional<QString> pendingUpload_;
     std::unique_ptr<QNetworkAccessManager> afNetworkManager_;
     std::unique_ptr<QTimer> apiHeartBeatTimer_;
     int apiHeartBeatFailureCount_ = 0;

@@ -12,7 +12,6 @@
 #include "core/Notifications.h"
 #include "core/PListHelper.h"
 #include "core/StringHelper.h"
-#include "core/ThreadHelper.h"
 #include "platform/HostFacts.h"
 #include "presentation/PowerPointHelper.h"
 
@@ -25,6 +24,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -45,6 +46,39 @@ QString withoutBlanks(QString text) {
     return text.remove(u' ');
 }
 
+// Hands a push's cloud document to the main thread. The document travels under a mutex of ours and Qt's
+// event loop carries only the call, so the push's work is ordered before the upload. A document handed
+// over while one waits replaces it: the upload takes the newest.
+class UploadHandOver : public QObject {
+    Q_OBJECT
+public:
+    explicit UploadHandOver(std::function<void(const QString&)> upload)
+        : upload_(std::move(upload)) {}
+
+    void hand(const QString& document) {
+        {
+            std::lock_guard lock(mutex_);
+            document_ = document;
+        }
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void deliver() {
+        std::optional<QString> document;
+        {
+            std::lock_guard lock(mutex_);
+            document.swap(document_);
+        }
+        if (document)
+            upload_(*document);
+    }
+
+private:
+    const std::function<void(const QString&)> upload_;
+    std::mutex mutex_;
+    std::optional<QString> document_;
+};
+
 } // namespace
 
 // ---- LAN HTTP server -------------------------------------------------------------------------------
@@ -54,6 +88,9 @@ void SWDMacNetworkManager::startHttpServer() {
     webServer_ = std::make_unique<LanInfoServer>(
         [this] { return slideInfoBytes(currentSlideInfoString().value_or(QString())); },
         [this] {
+            // A push may have stored its document while this request waited for the lock: that one is
+            // newer than any this request would build.
+            std::lock_guard lock(slideInfoMutex_);
             if (StringHelper::isNullOrEmpty(currentSlideInfoString()))
                 currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
             return slideInfoBytes(currentSlideInfoString().value_or(QString()));
@@ -204,30 +241,74 @@ void SWDMacNetworkManager::schedulePoll(int pauseMs) {
 
 void SWDMacNetworkManager::sendSlideInfoToClient() {
     LOG_DEBUG("start sendSlideInfoToClient");
+    {
+        std::lock_guard lock(pushMutex_);
+        if (pushRunning_) {
+            // The push running read the presentation before this request: one more build follows it, for
+            // this request and any others until then.
+            pushPending_ = true;
+            return;
+        }
+        pushRunning_ = true;
+    }
     GlobalQueue::async([this] {
-        PowerPointHelper& presentation = collaborators_.presentation();
-        presentation.refresh();
-        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-        currentSlideInfoString_.set(presentation.getSlideInfoString(false, now));
-        const QString infoString = presentation.getSlideInfoString(true, now);
-        LOG_VERBOSE("api: infoString = {}", infoString);
-        // The request is made on the main thread, where the HTTP client lives.
-        ThreadHelper::RunOnMainThread([this, &infoString] { postSlideInfoToApi(infoString); });
+        for (;;) {
+            pushSlideInfo();
+            std::lock_guard lock(pushMutex_);
+            if (!pushPending_) {
+                pushRunning_ = false;
+                pushEnded_.notify_all();
+                return;
+            }
+            pushPending_ = false;
+        }
     });
 }
 
+void SWDMacNetworkManager::pushSlideInfo() {
+    std::this_thread::sleep_for(kSlideInfoSettle);
+    PowerPointHelper& presentation = collaborators_.presentation();
+    presentation.refresh();
+    const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    QString infoString;
+    {
+        std::lock_guard lock(slideInfoMutex_);
+        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now);
+        currentSlideInfoString_.set(documents.lan);
+        infoString = documents.api;
+    }
+    LOG_VERBOSE("api: infoString = {}", infoString);
+    // The request is made on the main thread, where the HTTP client lives; the push does not wait for it.
+    static_cast<UploadHandOver*>(uploadHandOver_.get())->hand(infoString);
+}
+
+void SWDMacNetworkManager::makeUploadHandOver() {
+    uploadHandOver_ = std::make_unique<UploadHandOver>(
+        [this](const QString& infoString) { postSlideInfoToApi(infoString); });
+}
+
 void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
+    if (uploadInFlight_) {
+        pendingUpload_ = infoString;
+        return;
+    }
+    uploadInFlight_ = true;
     const QUrl url = apiUrl(QStringLiteral("/api/Info"));
     QNetworkRequest request(url);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
     BoundedExchange::watch(afNetworkManager_->post(request, infoString.toUtf8()), kMaxAnswerBytes,
-                           std::chrono::milliseconds(kApiUploadTimeout), [url](const Result& result) {
+                           std::chrono::milliseconds(kApiUploadTimeout), [this, url](const Result& result) {
                                if (!result.succeeded())
                                    LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}",
                                              url.toString(), result.status, result.error);
                                else
                                    LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}",
                                             url.toString(), result.status, result.body);
+                               uploadInFlight_ = false;
+                               if (auto next = std::exchange(pendingUpload_, std::nullopt))
+                                   postSlideInfoToApi(*next);
                            });
 }
+
+#include "SWDMacNetworkManagerCloud.moc"

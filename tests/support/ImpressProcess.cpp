@@ -47,9 +47,11 @@ std::optional<QString> ImpressProcess::unavailable() {
     return std::nullopt;
 }
 
-ImpressProcess::ImpressProcess() {
+ImpressProcess::ImpressProcess(const QString& pipe) {
     static std::atomic<int> counter{0};
-    pipe_ = QStringLiteral("pctest%1_%2").arg(QCoreApplication::applicationPid()).arg(counter++);
+    pipe_ = !pipe.isEmpty()
+                ? pipe
+                : QStringLiteral("pctest%1_%2").arg(QCoreApplication::applicationPid()).arg(counter++);
 }
 
 ImpressProcess::~ImpressProcess() {

@@ -15,7 +15,9 @@ public:
     // Why Impress cannot run here (no soffice, no python3-uno, no X display), or nothing.
     static std::optional<QString> unavailable();
 
-    ImpressProcess();
+    // pipe: the UNO pipe to accept on, one of its own when empty (an office started again takes the
+    // pipe of the one before).
+    explicit ImpressProcess(const QString& pipe = {});
     // Asks the office to end, kills what is left of its process group and removes its pipe files.
     ~ImpressProcess();
     ImpressProcess(const ImpressProcess&) = delete;
@@ -34,6 +36,8 @@ public:
     // Ends the office at once, as a crash would.
     void kill();
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    // The office's process group, 0 before it starts.
+    pid_t processGroup() const { return group_; }
     // What went wrong, and what the office printed.
     QString log();
 

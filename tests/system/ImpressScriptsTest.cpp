@@ -51,10 +51,16 @@ protected:
         QDir().mkpath(tmp());
         qputenv("TMPDIR", tmp().toUtf8());
         qputenv("PODIUMCAST_IMPRESS_PIPE", impress.pipeName().toUtf8());
+        // The scripts ask a bridge of the test's own, which ends when this folder goes.
+        const QString run = work.path() + QStringLiteral("/run");
+        ASSERT_TRUE(QDir().mkdir(run) &&
+                    QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", run.toUtf8());
     }
     void TearDown() override {
         qunsetenv("TMPDIR");
         qunsetenv("PODIUMCAST_IMPRESS_PIPE");
+        qunsetenv("XDG_RUNTIME_DIR");
     }
 
     QString tmp() const { return work.path() + QStringLiteral("/tmp"); }

@@ -7,6 +7,7 @@
 #include "Wait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -91,9 +92,6 @@ protected:
 
 } // namespace
 
-// Disabled: about one run in three the LAN document read after the down arrow carries an empty "Note"
-// (seen under load). Until the cause is found, this run stays out of the suite; the script tests against
-// Impress run.
 TEST_F(ImpressSystemTest, PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSlideShown) {
     const QString deck = work.path() + QStringLiteral("/talk.pptx");
     ASSERT_TRUE(impress.fixture({"make-deck", deck, "6"})) << impress.log().toStdString();
@@ -103,6 +101,10 @@ TEST_F(ImpressSystemTest, PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSl
     host.setEnvironment("PODIUMCAST_IMPRESS_PIPE", impress.pipeName());
     QDir().mkpath(host.homePath() + "/tmp");
     host.setEnvironment("TMPDIR", host.homePath() + "/tmp");
+    const QString run = host.homePath() + "/run";
+    ASSERT_TRUE(QDir().mkdir(run) &&
+                QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    host.setEnvironment("XDG_RUNTIME_DIR", run);
     ASSERT_TRUE(host.start()) << host.output().toStdString();
 
     // The host's poll finds the deck open and exports it into the PDF cache.
@@ -129,20 +131,18 @@ TEST_F(ImpressSystemTest, PhoneStartsTheShowAndReadsTheNotesAndThumbnailsOfTheSl
     EXPECT_TRUE(shows(current, 1));
     EXPECT_TRUE(shows(next, 2));
 
-    // The pushes of the connect and of the start build their documents while the phone reads, and the
-    // builds of one bridge share its note fields: let both pushes end (each ends with its upload to the
-    // cloud, which fails here) before the next command, so that its push builds alone.
-    ASSERT_TRUE(waitUntil([&] { return host.output().count("POST ") >= 2; }, 60000))
-        << host.output().toStdString();
-
     // One slide on: the executor posts the down-arrow key press through the X11 event poster into the
-    // show on the display, then pushes new slide information.
-    QThread::msleep(kSettleMs);
-    phone("CommandPort", "3|cmd|{DOWN}", 0);
-    ASSERT_TRUE(waitUntil([&] { return impress.fixture({"state"}).value_or("").startsWith("1 2 "); }, 30000))
-        << "the key press did not move the show: " << impress.fixture({"state"}).value_or("").toStdString()
-        << '\n'
-        << host.output().toStdString();
+    // show on the display, then pushes new slide information. A show just started may drop the key: the
+    // phone presses again when the show did not move.
+    bool moved = false;
+    for (int id = 3; id < 6 && !moved; ++id) {
+        QThread::msleep(kSettleMs);
+        phone("CommandPort", QStringLiteral("%1|cmd|{DOWN}").arg(id), 0);
+        moved = waitUntil([&] { return impress.fixture({"state"}).value_or("").startsWith("1 2 "); }, 10000);
+    }
+    ASSERT_TRUE(moved) << "the key press did not move the show: "
+                       << impress.fixture({"state"}).value_or("").toStdString() << '\n'
+                       << host.output().toStdString();
 
     document = lanDocumentWithNote(note(2));
     ASSERT_EQ(document.value("Note").toString(), note(2)) << host.output().toStdString();

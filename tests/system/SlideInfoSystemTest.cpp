@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,41 @@ TEST_F(SlideInfoSystemTest, SlideWandServesItsFirstDocumentAndPushesNothing) {
     send("3|start", 0);
     EXPECT_EQ(getDocument().second, first);
     EXPECT_TRUE(cloud.requests("/api/Info").empty());
+    EXPECT_EQ(host->terminate(), 0);
+}
+
+TEST_F(SlideInfoSystemTest, QuickCommandsLeaveTheLastSlideOnTheLanServerAndInTheLastUpload) {
+    start("PodiumCast");
+    // A slow note script makes each build outlast the commands that follow it.
+    fake->setDelay(0.3, "getPptCurrentPageNote");
+    ASSERT_EQ(send("1|connect|A,Phone A", 1).size(), 1);
+    for (int slide = 2; slide <= 4; ++slide) {
+        fake->setSlide(FakePresentation::App::PowerPoint, slide, 5); // the show moves as the arrow arrives
+        send(QStringLiteral("%1|cmd|{DOWN}").arg(slide), 0);
+    }
+    const QString last = "note 4 \"quoted\"";
+    const auto lastUpload = [&] {
+        const auto posts = cloud.requests("/api/Info");
+        return posts.empty() ? QJsonObject() : json(posts.back().body);
+    };
+    ASSERT_TRUE(waitUntil([&] { return lastUpload()["Note"].toString() == last; }, 30000))
+        << host->output().toStdString();
+    // Whatever build might still come would come within this.
+    QThread::msleep(1500);
+
+    const auto posts = cloud.requests("/api/Info");
+    EXPECT_LE(posts.size(), 4u);
+    double previous = 0;
+    for (const auto& post : posts) { // in the order built
+        const double time = json(post.body)["CreatedTimeInterval"].toString().toDouble();
+        EXPECT_GE(time, previous);
+        previous = time;
+    }
+    const QJsonObject upload = json(posts.back().body), lan = json(getDocument().second);
+    EXPECT_EQ(upload["Note"].toString(), last);
+    EXPECT_EQ(lan["Note"].toString(), last);
+    EXPECT_EQ(lan["NextNote"].toString(), "note 5 \"quoted\"");
+    EXPECT_EQ(lan["CreatedTimeInterval"].toString(), upload["CreatedTimeInterval"].toString());
     EXPECT_EQ(host->terminate(), 0);
 }
 

@@ -98,7 +98,8 @@ TEST_F(PDFHelperTest, RendersThePageAtHalfItsSizeOntoWhite) {
     const auto first = PDFHelper::GetImageOfPdfFile(pdf, 1);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->size(), QSizeF(360, 270));
-    EXPECT_EQ(first->bitmap().size(), QSize(360, 270));
+    // Dense enough for an 800-wide thumbnail: the bitmap is never scaled up.
+    EXPECT_EQ(first->bitmap().size(), QSize(800, 600));
     EXPECT_FALSE(first->bitmap().hasAlphaChannel());
     const auto [left, right] = halves(*first);
     EXPECT_TRUE(near(left, kRed)) << std::hex << left;
@@ -178,7 +179,7 @@ TEST_F(PDFHelperTest, AChangeToAReturnedImageIsSeenByLaterCallers) {
 
     const auto later = PDFHelper::GetImageOfPdfFile(pdf, 1);
     EXPECT_EQ(later->size(), QSizeF(800, 600));
-    EXPECT_EQ(later->bitmap().size(), QSize(360, 270));
+    EXPECT_EQ(later->bitmap().size(), QSize(800, 600));
 }
 
 TEST_F(PDFHelperTest, NoPathOrNoFileGivesNothingAndLeavesNothingCached) {
@@ -297,6 +298,44 @@ TEST_F(PDFHelperTest, ConcurrentCallersForOnePageShareOneRendering) {
     EXPECT_EQ(renders(1), 1);
     EXPECT_EQ(renders(2), 1);
     EXPECT_EQ(log.count(kCacheHit), kThreads - 2);
+}
+
+TEST_F(PDFHelperTest, TheCacheStaysWithinItsBoundKeepingTheActiveDeckAndGivesPagesBackUnchanged) {
+    const QString deck = path("deck.pdf"), other = path("other.pdf");
+    ASSERT_TRUE(writePdf(deck, std::vector<Page>(300, {{720, 540}, kRed})) &&
+                writePdf(other, {{{720, 540}, kBlue}}));
+
+    const std::weak_ptr<Image> firstPage = PDFHelper::GetImageOfPdfFile(deck, 1);
+    ASSERT_FALSE(firstPage.expired());
+    const QImage firstPixels = firstPage.lock()->bitmap();
+    const auto held = PDFHelper::GetImageOfPdfFile(deck, 2);
+    // The cache fills to about half with the deck; then a page of another file comes between.
+    const qsizetype pageBytes = firstPixels.sizeInBytes();
+    const int half = int(PDFHelper::kPageCacheBytes / pageBytes / 2);
+    for (int page = 3; page <= half; ++page)
+        ASSERT_TRUE(PDFHelper::GetImageOfPdfFile(deck, page));
+    const std::weak_ptr<Image> otherPage = PDFHelper::GetImageOfPdfFile(other, 1);
+    ASSERT_FALSE(otherPage.expired());
+
+    bool otherWentFirst = false;
+    for (int page = half + 1; page <= 300; ++page) {
+        ASSERT_TRUE(PDFHelper::GetImageOfPdfFile(deck, page));
+        ASSERT_LE(PDFHelper::cachedPageBytes(), PDFHelper::kPageCacheBytes) << "page " << page;
+        if (otherPage.expired() && !firstPage.expired())
+            otherWentFirst = true;
+    }
+    // The other file's page went before the deck's older pages; then the deck's oldest went too.
+    EXPECT_TRUE(otherWentFirst);
+    EXPECT_TRUE(firstPage.expired());
+    EXPECT_GT(300 * pageBytes, 2 * PDFHelper::kPageCacheBytes);
+
+    // A page let go is rendered again as it was; one a caller still holds comes back as that object.
+    const auto again = PDFHelper::GetImageOfPdfFile(deck, 1);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->bitmap(), firstPixels);
+    EXPECT_EQ(again->size(), QSizeF(360, 270));
+    EXPECT_EQ(PDFHelper::GetImageOfPdfFile(deck, 2), held);
+    EXPECT_LE(PDFHelper::cachedPageBytes(), PDFHelper::kPageCacheBytes);
 }
 
 } // namespace
