@@ -175,15 +175,32 @@ TEST_F(NetworkTest, HeartbeatSucceedsOnA2xxAnswerWithItsTokenAndPausesThePollOth
         {"200 OK", "heartbeat|ok" + QByteArray(3 << 20, ' '), false},       // past the cap
         {"200 OK", "heartbeat|ok", true},
     };
+    const auto polls = [&] {
+        return std::count_if(raw.heads.begin(), raw.heads.end(),
+                             [](const QByteArray& head) { return head.startsWith("GET /api/Command"); });
+    };
     int failures = 0;
+    bool pauseWatched = false;
     for (const auto& answer : answers) {
         raw.status = answer.status;
         raw.body = answer.body;
         failures = answer.success ? 0 : failures + 1;
+        const auto pollsBefore = polls();
         EXPECT_EQ(heartbeat(), answer.success)
             << answer.status.constData() << ' ' << answer.body.left(20).constData();
         EXPECT_EQ(network->apiHeartBeatFailureCount(), failures) << answer.status.constData();
         EXPECT_EQ(network->isPollingCommands(), answer.success) << answer.status.constData();
+        if (answer.success && pollsBefore > 0) { // after a failure: polling again once the heartbeat is back
+            EXPECT_TRUE(waitUntil([&] { return polls() == pollsBefore + 1; }, 5000)) << "no poll resumed";
+        }
+        if (failures == 1 && !pauseWatched) {
+            // The poll the failure cut off stays paused past the retry delay of a failed poll.
+            pauseWatched = true;
+            const auto cutOff = polls();
+            waitUntil([] { return false; }, SWDMacNetworkManager::kMinPollInterval * 3 / 2);
+            EXPECT_EQ(polls(), cutOff) << "polled while the heartbeat failed";
+            EXPECT_FALSE(network->isPollingCommands());
+        }
     }
     EXPECT_EQ(raw.heads.first(),
               "GET /api/heartBeat?appVersion=321&machineId=" + LocalUtils::GetMachineIndex().toUtf8() +
