@@ -9,31 +9,64 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-int QtAlerts::runModal(const platform::AlertRequest& request) {
-    QMessageBox box;
+#include <memory>
+
+namespace {
+
+// Each button's place in the alert's list, which the box's own order need not keep.
+constexpr char kButtonIndex[] = "alertButtonIndex";
+
+// A message box of the alert, with the alert's buttons in order, the first one the default; parent may be
+// nothing.
+QMessageBox* messageBox(const platform::AlertRequest& request, QWidget* parent) {
+    auto* box = new QMessageBox(parent);
     switch (request.style) {
     case platform::AlertStyle::Informational:
-        box.setIcon(QMessageBox::Information);
+        box->setIcon(QMessageBox::Information);
         break;
     case platform::AlertStyle::Critical:
-        box.setIcon(QMessageBox::Critical);
+        box->setIcon(QMessageBox::Critical);
         break;
     case platform::AlertStyle::Warning:
-        box.setIcon(QMessageBox::Warning);
+        box->setIcon(QMessageBox::Warning);
         break;
     }
-    box.setTextFormat(Qt::PlainText);
-    box.setText(request.messageText);
-    box.setInformativeText(request.informativeText);
-    QList<QAbstractButton*> buttons;
-    for (const QString& title : request.buttons)
-        buttons.append(
-            box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-    if (!buttons.isEmpty())
-        box.setDefaultButton(static_cast<QPushButton*>(buttons.first()));
-    box.exec();
-    const qsizetype index = buttons.indexOf(box.clickedButton());
-    return index < 0 ? 0 : int(index);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(request.messageText);
+    box->setInformativeText(request.informativeText);
+    for (qsizetype i = 0; i < request.buttons.size(); ++i) {
+        QPushButton* button =
+            box->addButton(request.buttons[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        button->setProperty(kButtonIndex, int(i));
+        if (i == 0)
+            box->setDefaultButton(button);
+    }
+    return box;
+}
+
+// The index of the alert's button that closed the box (the first when none did).
+int response(const QMessageBox& box) {
+    const QAbstractButton* clicked = box.clickedButton();
+    return clicked ? clicked->property(kButtonIndex).toInt() : 0;
+}
+
+} // namespace
+
+int QtAlerts::runModal(const platform::AlertRequest& request) {
+    const std::unique_ptr<QMessageBox> box(messageBox(request, nullptr));
+    box->exec();
+    return response(*box);
+}
+
+void QtAlerts::beginSheet(const platform::AlertRequest& request,
+                          std::function<void(int response)> completion) {
+    QWidget* window = QApplication::activeWindow();
+    QMessageBox* box = messageBox(request, window);
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, completion = std::move(completion)] { completion(response(*box)); });
+    box->open();
 }
 
 std::optional<QString> QtAlerts::runSavePanel(const platform::SavePanelRequest& request) {

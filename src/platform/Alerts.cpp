@@ -10,6 +10,10 @@ int LoggedAlerts::runModal(const AlertRequest& request) {
     return 0;
 }
 
+void LoggedAlerts::beginSheet(const AlertRequest& request, std::function<void(int response)> completion) {
+    completion(runModal(request));
+}
+
 void LoggedAlerts::beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) {
     completion(std::nullopt);
 }

@@ -32,6 +32,9 @@ public:
     virtual ~Alerts() = default;
     // Shows the alert and returns the index of the button the user pressed.
     virtual int runModal(const AlertRequest& request) = 0;
+    // Shows the alert as a sheet of the active window (modal to that window only) and returns at once;
+    // the completion gets the index of the button the user pressed.
+    virtual void beginSheet(const AlertRequest& request, std::function<void(int response)> completion) = 0;
     // A folder chooser (folders only, one choice, new folders allowed) attached to the active window;
     // the completion gets the chosen folder's path, or nothing when the user cancels.
     virtual void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) = 0;
@@ -44,6 +47,7 @@ public:
 class LoggedAlerts : public Alerts {
 public:
     int runModal(const AlertRequest& request) override;
+    void beginSheet(const AlertRequest& request, std::function<void(int response)> completion) override;
     void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
     std::optional<QString> runSavePanel(const SavePanelRequest& request) override;
 };

@@ -6,6 +6,15 @@ int RecordingAlerts::runModal(const platform::AlertRequest& request) {
     return answer;
 }
 
+void RecordingAlerts::beginSheet(const platform::AlertRequest& request,
+                                 std::function<void(int response)> completion) {
+    {
+        std::lock_guard lock(mutex_);
+        ++sheets;
+    }
+    completion(runModal(request));
+}
+
 void RecordingAlerts::beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) {
     {
         std::lock_guard lock(mutex_);

@@ -17,12 +17,16 @@
 class RecordingAlerts : public platform::Alerts {
 public:
     int runModal(const platform::AlertRequest& request) override;
+    // A sheet is recorded with the alerts and answered at once.
+    void beginSheet(const platform::AlertRequest& request,
+                    std::function<void(int response)> completion) override;
     void beginFolderPanel(std::function<void(std::optional<QString> folder)> completion) override;
     std::optional<QString> runSavePanel(const platform::SavePanelRequest& request) override;
     std::vector<platform::AlertRequest> shown() const;
     int answer = 0;
     std::optional<QString> folderAnswer, saveAnswer;
     int folderPanels = 0;
+    int sheets = 0;
     std::vector<platform::SavePanelRequest> savePanels;
 
 private:

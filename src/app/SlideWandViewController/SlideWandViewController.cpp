@@ -29,13 +29,17 @@ const QColor kAccentColour(0, 118, 186);
 const QColor kWarningColour(238, 110, 87);
 constexpr int kViewHeight = 600;
 
-const char* const kHelpText =
-    "How to use?\n\n1. Your iPhone and Mac are able to connect with each other via LAN and Internet simultaneously. To "
-    "control the PowerPoint or Keynote with iPhone, you have to first launch this Mac application, and then select "
-    "your Mac's name on the iPhone app.\n\n2. If your iPhone fails to find this Mac, try to scan the QR code with the "
-    "iPhone app.\n\n 3. With the correct settings, you can control your slide by swiping left and right or just "
-    "easily tapping the screen of your iPhone.\n\nNotice: It is possible that this Mac application would be blocked "
-    "by some security and firewall softwares.";
+const char* const kHelpText = "How to use?\n\n1. Your iPhone and Mac are able to connect with each other via "
+                              "LAN and Internet simultaneously. To "
+                              "control the PowerPoint or Keynote with iPhone, you have to first launch this "
+                              "Mac application, and then select "
+                              "your Mac's name on the iPhone app.\n\n2. If your iPhone fails to find this "
+                              "Mac, try to scan the QR code with the "
+                              "iPhone app.\n\n 3. With the correct settings, you can control your slide by "
+                              "swiping left and right or just "
+                              "easily tapping the screen of your iPhone.\n\nNotice: It is possible that this "
+                              "Mac application would be blocked "
+                              "by some security and firewall softwares.";
 
 // The extension of a template file the lower-cased address names, or nothing.
 std::optional<QString> templateExtension(const QString& lowered) {
@@ -47,6 +51,15 @@ std::optional<QString> templateExtension(const QString& lowered) {
             return e;
     }
     return std::nullopt;
+}
+
+// A light grey shadow all round the widget, blurred over 3 pixels.
+void castShadow(QWidget* widget) {
+    auto* shadow = new QGraphicsDropShadowEffect(widget);
+    shadow->setColor(Qt::lightGray);
+    shadow->setOffset(0, 0);
+    shadow->setBlurRadius(3);
+    widget->setGraphicsEffect(shadow);
 }
 
 } // namespace
@@ -89,23 +102,23 @@ void SlideWandViewController::viewDidLoad() {
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         statusItem_ = new QSystemTrayIcon(QIcon(image(QStringLiteral("statusIcon"))), this);
-        connect(statusItem_, &QSystemTrayIcon::activated, this, &SlideWandViewController::onStatusItemClicked);
+        connect(statusItem_, &QSystemTrayIcon::activated, this,
+                &SlideWandViewController::onStatusItemClicked);
         statusItem_->show();
     } else {
         LOG_INFO("This desktop shows no status-bar items: the status item is left out.");
     }
 
-    auto* shadow = new QGraphicsDropShadowEffect(ui_->connectBackgroundView);
-    shadow->setColor(Qt::lightGray);
-    shadow->setOffset(0, 0);
-    shadow->setBlurRadius(3);
-    ui_->connectBackgroundView->setGraphicsEffect(shadow);
-    ui_->macNameView->setStyleSheet(QStringLiteral("#macNameView { background: rgb(0, 118, 186); "
-                                                   "border-top-left-radius: 10px; border-top-right-radius: 10px; }"));
+    castShadow(ui_->connectBackgroundView);
+    ui_->macNameView->setStyleSheet(
+        QStringLiteral("#macNameView { background: rgb(0, 118, 186); "
+                       "border-top-left-radius: 10px; border-top-right-radius: 10px; }"));
 
-    observers_.push_back(observe(Notifications::kUpdatePptStatus, [this](int status) { updatePptStatusLabel(status); }));
-    observers_.push_back(observe(Notifications::kUpdateConnectionStatus,
-                                 [this](const std::optional<QString>& name) { updateConnectionStatus(name); }));
+    observers_.push_back(
+        observe(Notifications::kUpdatePptStatus, [this](int status) { updatePptStatusLabel(status); }));
+    observers_.push_back(
+        observe(Notifications::kUpdateConnectionStatus,
+                [this](const std::optional<QString>& name) { updateConnectionStatus(name); }));
     observers_.push_back(observe(Notifications::kTapExpandButtonSignal, [this](const Signal&) {
         ThreadHelper::RunOnMainThread([this] { tapExpandButton(); });
     }));
@@ -185,16 +198,18 @@ void SlideWandViewController::onStatusItemClicked() {
 }
 
 void SlideWandViewController::tapLogButton() {
-    const int response = services_.alerts().runModal({QStringLiteral("Confirm"),
-                                                      QStringLiteral("This will export the log file to Desktop. Continue?"),
-                                                      {QStringLiteral("Confirm"), QStringLiteral("Cancel")},
-                                                      platform::AlertStyle::Warning});
-    if (response == 0) {
-        LOG_INFO("Exporting log file.");
-        services_.exportLogFiles();
-    } else if (response == 1) {
-        LOG_INFO("Cancel exporting log file.");
-    }
+    services_.alerts().beginSheet({QStringLiteral("Confirm"),
+                                   QStringLiteral("This will export the log file to Desktop. Continue?"),
+                                   {QStringLiteral("Confirm"), QStringLiteral("Cancel")},
+                                   platform::AlertStyle::Warning},
+                                  [this](int response) {
+                                      if (response == 0) {
+                                          LOG_INFO("Exporting log file.");
+                                          services_.exportLogFiles();
+                                      } else if (response == 1) {
+                                          LOG_INFO("Cancel exporting log file.");
+                                      }
+                                  });
 }
 
 void SlideWandViewController::setWindowWidth(int width) {
@@ -206,8 +221,9 @@ void SlideWandViewController::tapFoldButton() {
     if (window() != this)
         setWindowWidth(kFoldedWidth);
     expandButtonImageView_->show();
-    for (QWidget* hidden : {static_cast<QWidget*>(ui_->foldButton), static_cast<QWidget*>(ui_->backButton),
-                            static_cast<QWidget*>(webView_), static_cast<QWidget*>(ui_->refreshButton)})
+    for (QWidget* hidden :
+         {static_cast<QWidget*>(ui_->foldButton), static_cast<QWidget*>(ui_->backButton),
+          static_cast<QWidget*>(webView_), webViewShadow_, static_cast<QWidget*>(ui_->refreshButton)})
         hidden->hide();
 }
 
@@ -218,8 +234,9 @@ void SlideWandViewController::tapExpandButton() {
     }
     setWindowWidth(kExpandedWidth);
     expandButtonImageView_->hide();
-    for (QWidget* shown : {static_cast<QWidget*>(ui_->foldButton), static_cast<QWidget*>(ui_->backButton),
-                           static_cast<QWidget*>(ui_->refreshButton), static_cast<QWidget*>(webView_)})
+    for (QWidget* shown :
+         {static_cast<QWidget*>(ui_->foldButton), static_cast<QWidget*>(ui_->backButton),
+          static_cast<QWidget*>(ui_->refreshButton), webViewShadow_, static_cast<QWidget*>(webView_)})
         shown->show();
 }
 
@@ -230,7 +247,10 @@ QUrl SlideWandViewController::templateSiteRoot() const {
 }
 
 QString SlideWandViewController::templateSiteHost() const {
-    return services_.bundle().objectForInfoDictionaryKey(QStringLiteral("TemplateSiteHost")).toString().toLower();
+    return services_.bundle()
+        .objectForInfoDictionaryKey(QStringLiteral("TemplateSiteHost"))
+        .toString()
+        .toLower();
 }
 
 void SlideWandViewController::createTemplateBrowser() {
@@ -239,11 +259,21 @@ void SlideWandViewController::createTemplateBrowser() {
     webView_->decideNavigation = [this](const QUrl& url, bool) {
         return decidePolicyForNavigationAction(url) && decidePolicyForNavigationResponse(url);
     };
-    connect(webView_, &TemplateWebView::navigationFinished, this, &SlideWandViewController::webViewDidFinishNavigation);
+    connect(webView_, &TemplateWebView::navigationFinished, this,
+            &SlideWandViewController::webViewDidFinishNavigation);
     const bool siteSet = templateSiteRoot().isValid() && !templateSiteRoot().isEmpty();
     if (siteSet)
         webView_->load(templateSiteRoot());
+    // The web view draws through the GPU, which a graphics effect on it would break: a plain card of
+    // its size under it casts its shadow.
+    webViewShadow_ = new QWidget(this);
+    webViewShadow_->setAttribute(Qt::WA_StyledBackground);
+    webViewShadow_->setStyleSheet(QStringLiteral("background: white;"));
+    webViewShadow_->setGeometry(webView_->geometry());
+    castShadow(webViewShadow_);
+    webViewShadow_->stackUnder(webView_);
     webView_->hide();
+    webViewShadow_->hide();
 
     const QRectF web = webView_->geometry();
     auto* spinner = new LoadingSpinner(this);
@@ -255,7 +285,8 @@ void SlideWandViewController::createTemplateBrowser() {
     loadingTextField_ = new QLabel(QStringLiteral("Loading free templates..."), this);
     loadingTextField_->setAlignment(Qt::AlignCenter);
     loadingTextField_->setWordWrap(true);
-    loadingTextField_->setGeometry(QRectF(web.x(), spinnerAt.y() + 20 + 5, web.width(), 20).toRect());
+    loadingTextFrame_ = QRectF(web.x(), spinnerAt.y() + 20 + 5, web.width(), 20).toRect();
+    loadingTextField_->setGeometry(loadingTextFrame_);
     loadingTextField_->show();
     if (!siteSet) { // a bundle without a template site: nothing to load, and the panel says so
         spinner->stopAnimation();
@@ -289,8 +320,9 @@ void SlideWandViewController::webViewDidFinishNavigation(bool ok) {
         return;
     }
     // Until a page of the site has shown once, say why nothing shows.
-    loadingTextField_->setText(QStringLiteral("The template site cannot be reached. Check the network, then press Reload."));
-    loadingTextField_->setGeometry(loadingTextField_->geometry().adjusted(0, -20, 0, 20));
+    loadingTextField_->setText(
+        QStringLiteral("The template site cannot be reached. Check the network, then press Reload."));
+    loadingTextField_->setGeometry(loadingTextFrame_.adjusted(0, -20, 0, 20)); // room for two lines
 }
 
 bool SlideWandViewController::decidePolicyForNavigationResponse(const QUrl& url) const {
@@ -308,9 +340,10 @@ bool SlideWandViewController::decidePolicyForNavigationAction(const QUrl& url) {
     QMetaObject::invokeMethod(
         this,
         [this, url, address, extension = *extension] {
-            std::optional<QString> path =
-                services_.alerts().runSavePanel({QStringLiteral("Save template to"), address.split(u'/').last(),
-                                                 QStringLiteral("File type: "), {extension}});
+            std::optional<QString> path = services_.alerts().runSavePanel({QStringLiteral("Save template to"),
+                                                                           address.split(u'/').last(),
+                                                                           QStringLiteral("File type: "),
+                                                                           {extension}});
             if (!path) {
                 LOG_INFO("User canceled saving");
                 return;
@@ -331,7 +364,8 @@ bool SlideWandViewController::decidePolicyForNavigationAction(const QUrl& url) {
 void SlideWandViewController::downloadTemplate(const QUrl& url, const QString& path) {
     auto file = std::make_shared<QSaveFile>(path);
     if (!file->open(QIODevice::WriteOnly)) {
-        ErrorHelper::ShowErrorMessage(QStringLiteral("Error saving file: %1").arg(file->errorString()), services_.alerts());
+        ErrorHelper::ShowErrorMessage(QStringLiteral("Error saving file: %1").arg(file->errorString()),
+                                      services_.alerts());
         return;
     }
     QNetworkReply* reply = services_.http().get(QNetworkRequest(url));
@@ -358,11 +392,13 @@ void SlideWandViewController::downloadTemplate(const QUrl& url, const QString& p
         if (!received || !file->commit()) {
             const QString why = !received ? reply->errorString() : file->errorString();
             file->cancelWriting();
-            ErrorHelper::ShowErrorMessage(QStringLiteral("Error saving file: %1").arg(why), services_.alerts());
+            ErrorHelper::ShowErrorMessage(QStringLiteral("Error saving file: %1").arg(why),
+                                          services_.alerts());
             return;
         }
         LOG_INFO("Succeed saving file to {}", QUrl::fromLocalFile(file->fileName()).toString());
-        services_.alerts().runModal({QStringLiteral("Succeed"), QStringLiteral("Succeed saving template."), {QStringLiteral("OK")}});
+        services_.alerts().runModal(
+            {QStringLiteral("Succeed"), QStringLiteral("Succeed saving template."), {QStringLiteral("OK")}});
     });
 }
 

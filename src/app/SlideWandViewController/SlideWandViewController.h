@@ -3,6 +3,7 @@
 #include "core/NotificationCenter.h"
 
 #include <QPointer>
+#include <QRect>
 #include <QUrl>
 #include <QWidget>
 
@@ -88,11 +89,13 @@ private:
     std::unique_ptr<Ui::SlideWandViewController> ui_;
     QSystemTrayIcon* statusItem_ = nullptr;
     TemplateWebView* webView_ = nullptr;
+    QWidget* webViewShadow_ = nullptr;
     ButtonImageView* expandButtonImageView_ = nullptr;
     NetworkStatusView* networkStatusView_ = nullptr;
     QWidget* progressLine_ = nullptr;
     QWidget* loadingPageIndicator_ = nullptr;
     QLabel* loadingTextField_ = nullptr;
+    QRect loadingTextFrame_;
     bool loadingShown_ = true;
     std::vector<NotificationCenter::Token> observers_;
 };

@@ -99,38 +99,54 @@ TEST_F(MainWindowTest, StartUpThenStatusAndPairingFollowTheNotificationsFromAnyT
     EXPECT_LE(std::abs(strip.center().x() - background.center().x()), 1);
     window.show();
 
+    // Posts from a thread of their own, as the poll and the network do: the display has changed by the
+    // time the post returns.
+    const auto postFromAnotherThread = [&](const std::function<void()>& postIt) {
+        std::atomic<bool> returned{false};
+        std::thread poster([&] {
+            postIt();
+            returned = true;
+        });
+        EXPECT_TRUE(waitUntil([&] { return returned.load(); }, 5000)) << "the post never returned";
+        poster.join();
+    };
     struct Status {
         int posted;
         const char* text;
         QColor colour;
+        const char* picture;
     };
-    for (const Status& s : {Status{1, "PowerPoint is opened.", QColor(0, 118, 186)},
-                            Status{2, "Keynote is opened.", QColor(0, 118, 186)},
-                            Status{0, "Neither PowerPoint nor Keynote is opened.", QColor(238, 110, 87)},
-                            Status{7, "Neither PowerPoint nor Keynote is opened.", QColor(238, 110, 87)}}) {
+    for (const Status& s :
+         {Status{1, "PowerPoint is opened.", QColor(0, 118, 186), "status-powerpoint"},
+          Status{2, "Keynote is opened.", QColor(0, 118, 186), "status-keynote"},
+          Status{7, "Neither PowerPoint nor Keynote is opened.", QColor(238, 110, 87), nullptr},
+          Status{0, "Neither PowerPoint nor Keynote is opened.", QColor(238, 110, 87), "status-neither"}}) {
         QString seen; // read by the posting thread once its post returned
-        std::atomic<bool> returned{false};
-        std::thread poll([&] {
+        postFromAnotherThread([&] {
             post(Notifications::kUpdatePptStatus, s.posted);
             seen = view.pptStatusLabel()->text();
-            returned = true;
         });
-        ASSERT_TRUE(waitUntil([&] { return returned.load(); }, 5000)) << "the post never returned";
-        poll.join();
         EXPECT_EQ(seen, s.text);
         EXPECT_EQ(view.pptStatusLabel()->palette().color(QPalette::WindowText), s.colour) << s.posted;
+        if (s.picture)
+            picture(window, s.picture);
     }
     picture(window, "unpaired");
     for (const std::optional<QString>& name : {std::optional<QString>("Phone A"), std::optional<QString>(""),
                                                std::optional<QString>("Phone B"), std::optional<QString>()}) {
-        post(Notifications::kUpdateConnectionStatus, name);
+        bool qrShown = true;
+        postFromAnotherThread([&] {
+            post(Notifications::kUpdateConnectionStatus, name);
+            qrShown = view.qrCodeImageView()->isVisible();
+        });
         const bool paired = name && !name->isEmpty();
+        EXPECT_EQ(qrShown, !paired);
         EXPECT_EQ(view.connectedInfoView()->isVisible(), paired);
-        EXPECT_EQ(view.qrCodeImageView()->isVisible(), !paired);
         if (paired) {
             EXPECT_EQ(view.phoneNameLabel()->text(), *name);
-            picture(window, "paired");
         }
+        if (name == "Phone A")
+            picture(window, "paired");
     }
     view.ui().disconnectButton->click();
     EXPECT_EQ(services.calls.last(), "disconnect");
@@ -168,8 +184,10 @@ TEST_F(MainWindowTest, FoldAndExpandKeepOriginAndHeightCloseMinimisesHelpAndLogE
         services.alerts_.answer = answer;
         view.ui().logButton->click();
     }
+    EXPECT_EQ(services.alerts_.sheets, 2) << "the confirmation is a sheet of the window";
     EXPECT_EQ(services.alerts_.shown().back().informativeText,
               "This will export the log file to Desktop. Continue?");
+    EXPECT_EQ(services.alerts_.shown().back().buttons, QStringList({"Confirm", "Cancel"}));
     EXPECT_EQ(services.calls.filter("exportLogFiles").size(), 1);
     EXPECT_EQ(log.count(spdlog::level::info, "Cancel exporting log file."), 1);
     EXPECT_EQ(log.count(spdlog::level::info, "Exporting log file."), 1);
@@ -196,12 +214,20 @@ TEST_F(MainWindowTest, StripCountsDownToRedAndAnyThreadsHeartbeatResetsIt) {
     for (int tick = 0; tick < 6; ++tick)
         strip.checkTimeLeft();
     ASSERT_TRUE(waitUntil([&] { return strip.lanLight() == "redLight"; }, 5000));
-    for (const bool api : {true, true, false})
+    post(Notifications::kLanConnectionStatusChanged, true);
+    post(Notifications::kApiConnectionStatusChanged, true);
+    ASSERT_TRUE(waitUntil(
+        [&] { return strip.lanLight() == "greenLight" && strip.apiLight() == "greenLight"; }, 5000));
+    picture(window, "strip-both-green");
+    for (int tick = 0; tick < 5; ++tick)
+        strip.checkTimeLeft();
+    for (const bool api : {true, false})
         post(Notifications::kApiConnectionStatusChanged, api);
     ASSERT_TRUE(
         waitUntil([&] { return log.count("api: turning apiConnectionStatusLight to redLight") == 1; }, 5000));
-    EXPECT_EQ(log.count("lan: turning lanConnectionStatusLight to greenLight"), 1);
-    EXPECT_EQ(log.count("lan: turning lanConnectionStatusLight to redLight"), 1);
+    ASSERT_TRUE(waitUntil([&] { return strip.lanLight() == "redLight"; }, 5000));
+    EXPECT_EQ(log.count("lan: turning lanConnectionStatusLight to greenLight"), 2);
+    EXPECT_EQ(log.count("lan: turning lanConnectionStatusLight to redLight"), 2);
     EXPECT_EQ(log.count("api: turning apiConnectionStatusLight to greenLight"), 1);
     picture(window, "strip-after-lan-timeout");
 }
@@ -280,4 +306,24 @@ TEST_F(MainWindowTest, TemplateLinksAreSavedWhereChosenAndOnlyTheSitesPagesShow)
     }
     EXPECT_EQ(log.count(spdlog::level::info, "User canceled saving"), 1);
     EXPECT_EQ(log.count(spdlog::level::trace, "不是ppt or key文件，取消下载"), 1);
+}
+
+TEST_F(MainWindowTest, TheLoadingLabelSaysWhyNothingShowsUntilTheFirstPageAndNeverComesBack) {
+    QLabel& label = *view.loadingTextField();
+    EXPECT_EQ(label.text(), "Loading free templates...");
+    const QRect loading = label.geometry();
+    for (int failure = 0; failure < 3; ++failure) { // Reload pressed while the site cannot be reached
+        Q_EMIT services.web->navigationFinished(false);
+        EXPECT_TRUE(label.text().startsWith("The template site cannot be reached."))
+            << label.text().toStdString();
+        EXPECT_EQ(label.geometry(), loading.adjusted(0, -20, 0, 20)) << "the label keeps its place";
+    }
+    Q_EMIT services.web->navigationFinished(true);
+    EXPECT_FALSE(label.isVisibleTo(&view));
+    EXPECT_FALSE(view.loadingPageIndicator()->isVisibleTo(&view));
+    Q_EMIT services.web->navigationFinished(false); // a later failure: the page shows Chromium's own
+    view.tapRefreshButton();
+    view.tapBackButton();
+    EXPECT_FALSE(label.isVisibleTo(&view));
+    EXPECT_EQ(services.web->loaded.mid(1), QList<QUrl>({QUrl("reload:"), QUrl("back:")}));
 }
