@@ -103,21 +103,28 @@ TEST(WelcomeWindowTest, PreferencesShowsOneSettingsWindowThatStoresAtOnceAndOnly
     EXPECT_TRUE(delegate.settingWindowController() == window && window->isVisible());
     EXPECT_EQ(UserDefaultHelper::SelectedVersion(), 1);
     ui.confirmButton->click();
-    EXPECT_EQ(services.alerts_.shown().at(0).informativeText, "Please restart this app to take effect!");
+    ASSERT_EQ(services.alerts_.shown().size(), 1u);
+    const platform::AlertRequest restart = services.alerts_.shown()[0];
+    EXPECT_EQ(std::tuple(restart.messageText, restart.informativeText, restart.buttons),
+              std::tuple(QString("Success"), QString("Please restart this app to take effect!"),
+                         QStringList{"OK"}));
     EXPECT_TRUE(services.opened.isEmpty() && !window->isVisible());
 }
 
 TEST(WelcomeWindowTest, HintStoresOnlyATickedBoxAndDebugDropsLineFeedsAndSpaces) {
-    for (const auto& [earlier, ticked] : {std::pair{false, true}, std::pair{true, false}}) {
+    for (const auto& [earlier, ticked] :
+         {std::pair{false, true}, std::pair{true, false}, std::pair{false, false}}) {
         UserDefaultHelper::SaveIsStoppedShowingHint(earlier);
         HintViewController hint;
         appear(hint, "hint");
         hint.ui().noShowCheckBox->setChecked(ticked);
         ticked ? hint.ui().confirmButton->click() : (void)hint.close(); // OK, or the close button
-        EXPECT_TRUE(UserDefaultHelper::IsStoppedShowingHint()) << earlier;
+        EXPECT_EQ(UserDefaultHelper::IsStoppedShowingHint(), earlier || ticked) << earlier << ticked;
     }
+    UserDefaultHelper::SaveDebugInfo(QStringLiteral("stored before"));
     DebugViewController debug;
     appear(debug, "debug");
+    EXPECT_TRUE(debug.ui().infoTextField->text().isEmpty()) << "the window does not show the stored value";
     for (const auto& [typed, stored] : {std::pair{" a b\n\tc\r\n ", "ab\tc\r"}, std::pair{" \n \n", ""}}) {
         debug.ui().infoTextField->setText(typed);
         debug.ui().okButton->click();
