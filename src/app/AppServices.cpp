@@ -15,7 +15,6 @@
 #include "core/GlobalQueue.h"
 #include "legacy/QtUdpSocket.h"
 #include "legacy/ViewController/ViewController.h"
-#include "platform/Accessibility.h"
 #include "platform/Bundle.h"
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
@@ -84,7 +83,10 @@ AppDelegate::Collaborators AppServices::delegateCollaborators() {
     c.clearPdfOfWebFile = [] {
         PowerPointHelper::SharedHelper().clearPdfOfWebFile();
     };
-    c.isProcessTrusted = &platform::Accessibility::isProcessTrusted;
+    // Trusted when the event poster can post, on this host as on any other.
+    c.isProcessTrusted = [events = events_] {
+        return events->canPost();
+    };
     c.relaunch = [] {
         ApplicationRelaunch::relaunchAfterDelay(0);
     };

@@ -67,8 +67,11 @@ bool LocalUtils::IsLanAddress(const std::optional<QString>& address) {
 }
 
 QString LocalUtils::InstalledSoftwareString() {
-    const QStringList entries =
-        platform::Platform::hostFacts()->applicationsFolderEntries().value_or(QStringList());
+    return InstalledSoftwareString(*platform::Platform::hostFacts());
+}
+
+QString LocalUtils::InstalledSoftwareString(platform::HostFacts& host) {
+    const QStringList entries = host.applicationsFolderEntries().value_or(QStringList());
     QStringList names;
     names.reserve(entries.size());
     for (const QString& url : entries) {

@@ -19,4 +19,5 @@ public:
     static bool IsLanAddress(const std::optional<QString>& address);
     // The entries of the installed-applications folder joined by ",", escaped for a JSON value.
     static QString InstalledSoftwareString();
+    static QString InstalledSoftwareString(platform::HostFacts& host);
 };

@@ -191,7 +191,7 @@ QString PowerPointHelper::slideInfoString(const std::shared_ptr<const InfoDTO>& 
         member("PcAppVersion", version.isValid() ? version.toString() : QStringLiteral("(null)")),
         member("OsVersion", QStringLiteral("macOS ") + osVersion),
         member("OfficeVersion", QString("")),
-        member("InstalledSoftwares", LocalUtils::InstalledSoftwareString()),
+        member("InstalledSoftwares", LocalUtils::InstalledSoftwareString(*collaborators_.host)),
         member("RunningProcesses", QString("")),
     };
     const QString document = u'{' + members.join(separator) + u'}';

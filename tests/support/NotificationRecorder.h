@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 
 #include <QString>
 #include <QStringList>

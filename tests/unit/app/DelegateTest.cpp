@@ -10,13 +10,31 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <deque>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
 [[noreturn]] void markerHandler() {
     std::abort();
+}
+
+// What the loggers write to standard error while the routine runs.
+QByteArray standardErrorOf(const std::function<void()>& routine) {
+    QTemporaryFile capture;
+    if (!capture.open())
+        return "cannot capture";
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(capture.handle(), STDERR_FILENO);
+    routine();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
 }
 
 struct Calls {
@@ -49,7 +67,13 @@ TEST(DelegateTest, StartUpLogsIntoTheDelegatesFolderAndShutdownStopsInOrder) {
         const QString folder =
             home.path() + (podiumCast ? "/Documents/podiumcastlogfiles" : "/Documents/slidewandlogfiles");
         EXPECT_EQ(Logger::lastLogsDirectory(), folder) << "the file logger is the last one";
-        LOG_VERBOSE("verbose line");
+        const QByteArray console = standardErrorOf([] {
+            LOG_VERBOSE("verbose line");
+            LOG_DEBUG("debug line");
+        });
+        EXPECT_TRUE(console.contains("debug line")) << console.constData();
+        EXPECT_EQ(console.contains("verbose line"), podiumCast)
+            << "the console takes verbose lines only under PodiumCast";
         const QStringList files = QDir(folder).entryList({"com.example.Test *.log"}, QDir::Files);
         ASSERT_EQ(files.size(), 1);
         QFile log(folder + "/" + files[0]);

@@ -90,6 +90,8 @@ TEST_F(LegacyWindowTest, AnswersEachDatagramAndStaysArmed) {
         {"connect", "4688>10.0.0.9:5000 confirm; "},
         {"CoNNect", "4690>10.0.0.9:6000 confirm; ", 4690, 6000},
         {"connect ", ""},
+        {"connect\n", ""},
+        {"", ""},
         {"check", "4689>10.0.0.9:4689 " + hello, 4688, 4690},
         {"CHECK", "44689>10.0.0.9:44689 " + hello, 44690, 44688},
         {"check", "", 4690, 5000},

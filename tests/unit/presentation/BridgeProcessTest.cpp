@@ -23,9 +23,9 @@ using App = FakePresentation::App;
 
 namespace {
 
-const QString kStatus = QStringLiteral("kUpdatePptStatus");
-const QString kStart = QStringLiteral("kStartGeneratingPdf");
-const QString kFinished = QStringLiteral("kFinishedGeneratingPdf");
+const QString kStatus = Notifications::kUpdatePptStatus.qname();
+const QString kStart = Notifications::kStartGeneratingPdf.qname();
+const QString kFinished = Notifications::kFinishedGeneratingPdf.qname();
 
 // Pages of a PDF file; -1 when it is not a PDF that loads.
 int pageCount(const QString& path) {

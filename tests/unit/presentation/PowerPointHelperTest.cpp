@@ -29,10 +29,11 @@ protected:
     // Makes the bridge and waits for its first poll pass; later passes come only when a test calls
     // refresh(), since the poll interval is far longer than any test.
     std::shared_ptr<PowerPointHelper> start(Flavour flavour = Flavour::PodiumCast) {
-        const size_t before = recorder.values("kUpdatePptStatus").size();
+        const size_t before = recorder.values(Notifications::kUpdatePptStatus.qname()).size();
         auto helper =
             PowerPointHelper::create({scripts, commands, std::make_shared<FakeHostFacts>(), flavour, 1e6});
-        EXPECT_TRUE(waitUntil([&] { return recorder.values("kUpdatePptStatus").size() > before; }));
+        EXPECT_TRUE(waitUntil(
+            [&] { return recorder.values(Notifications::kUpdatePptStatus.qname()).size() > before; }));
         scripts->clearRuns();
         helpers.push_back(helper);
         return helper;
@@ -60,7 +61,9 @@ protected:
     QTemporaryDir cache, work;
     std::shared_ptr<FakeScriptRunner> scripts = std::make_shared<FakeScriptRunner>();
     std::shared_ptr<RecordingCommandRunner> commands = std::make_shared<RecordingCommandRunner>();
-    NotificationRecorder recorder{{"kUpdatePptStatus", "kStartGeneratingPdf", "kFinishedGeneratingPdf"}};
+    NotificationRecorder recorder{{Notifications::kUpdatePptStatus.qname(),
+                                   Notifications::kStartGeneratingPdf.qname(),
+                                   Notifications::kFinishedGeneratingPdf.qname()}};
     std::vector<std::shared_ptr<PowerPointHelper>> helpers;
 };
 
@@ -77,7 +80,7 @@ TEST_F(PowerPointHelperTest, StartUpReadsTheCacheFolderAndChoosesTheExportSwitch
     EXPECT_EQ(podium->tempFolderPath(), cache.path() + "/");
     EXPECT_TRUE(podium->isAllowGeneratePDF());
     EXPECT_TRUE(podium->isAllowRefreshing());
-    EXPECT_EQ(recorder.values("kUpdatePptStatus"), std::vector<int>{0});
+    EXPECT_EQ(recorder.values(Notifications::kUpdatePptStatus.qname()), std::vector<int>{0});
     EXPECT_TRUE(start(Flavour::SlideWand)->isAllowGeneratePDF());
     EXPECT_FALSE(start(Flavour::Steerlynx)->isAllowGeneratePDF());
 
@@ -102,7 +105,7 @@ TEST_F(PowerPointHelperTest, OpenDocumentTestsReadNoPathsAndMissingResults) {
     scripts->answer("isKeynoteOpenOrNot", resultWithoutText());
     helper->refresh();
     EXPECT_FALSE(helper->isKeynoteOpen());
-    EXPECT_EQ(recorder.values("kUpdatePptStatus"), (std::vector<int>{0, 2, 0, 0}));
+    EXPECT_EQ(recorder.values(Notifications::kUpdatePptStatus.qname()), (std::vector<int>{0, 2, 0, 0}));
 }
 
 TEST_F(PowerPointHelperTest, PowerPointWinsAndKeynoteIsNotAskedThen) {
@@ -117,7 +120,7 @@ TEST_F(PowerPointHelperTest, PowerPointWinsAndKeynoteIsNotAskedThen) {
     helper->refresh();
     EXPECT_FALSE(scripts->runs().contains("isKeynoteOpenOrNot"));
     EXPECT_EQ(helper->activeKeynotePath(), QStringLiteral("/k.key")); // kept from the earlier pass
-    EXPECT_EQ(recorder.values("kUpdatePptStatus"), (std::vector<int>{0, 2, 1, 1}));
+    EXPECT_EQ(recorder.values(Notifications::kUpdatePptStatus.qname()), (std::vector<int>{0, 2, 1, 1}));
 }
 
 TEST_F(PowerPointHelperTest, ConsentScriptsRunOnErrorMinus1743KeynoteFirst) {
@@ -289,10 +292,10 @@ TEST_F(PowerPointHelperTest, ExportRunsOnceMovesTheFileIntoTheCacheAndServesFrom
     EXPECT_TRUE(QFile::exists(cached));
     EXPECT_FALSE(QFile::exists(exported));
     const auto posts = recorder.posts();
-    const std::vector<std::pair<QString, int>> expected{{"kUpdatePptStatus", 0},
-                                                        {"kUpdatePptStatus", 1},
-                                                        {"kStartGeneratingPdf", 1},
-                                                        {"kFinishedGeneratingPdf", 1}};
+    const std::vector<std::pair<QString, int>> expected{{Notifications::kUpdatePptStatus.qname(), 0},
+                                                        {Notifications::kUpdatePptStatus.qname(), 1},
+                                                        {Notifications::kStartGeneratingPdf.qname(), 1},
+                                                        {Notifications::kFinishedGeneratingPdf.qname(), 1}};
     // The status of the pass and the start of the export come from different threads.
     EXPECT_EQ(std::multiset(posts.begin(), posts.end()), std::multiset(expected.begin(), expected.end()));
     EXPECT_EQ(posts.back(), expected.back());

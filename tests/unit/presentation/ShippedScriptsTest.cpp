@@ -198,13 +198,13 @@ TEST(ShippedScripts, AnOfficeThatNeverAnswersEndsTheRunWithinTheScriptsOwnLimit)
 TEST(ShippedScripts, TheBridgeOnTheShippedScriptsSeesNoPresentation) {
     ScopedEnvironment pipe("PODIUMCAST_IMPRESS_PIPE", unusedPipe());
     ScopedEnvironment cache("XDG_CACHE_HOME", std::nullopt);
-    NotificationRecorder recorder({QStringLiteral("kUpdatePptStatus")});
+    NotificationRecorder recorder({Notifications::kUpdatePptStatus.qname()});
     auto helper = PowerPointHelper::create(
         {std::make_shared<ProcessScriptRunner>(resourcesOf(QStringLiteral("PodiumCast"))),
          std::make_shared<RecordingCommandRunner>(), std::make_shared<FakeHostFacts>(), Flavour::PodiumCast,
          1e6});
-    ASSERT_TRUE(waitUntil([&] { return !recorder.values(QStringLiteral("kUpdatePptStatus")).empty(); }));
-    EXPECT_EQ(recorder.values(QStringLiteral("kUpdatePptStatus")),
+    ASSERT_TRUE(waitUntil([&] { return !recorder.values(Notifications::kUpdatePptStatus.qname()).empty(); }));
+    EXPECT_EQ(recorder.values(Notifications::kUpdatePptStatus.qname()),
               std::vector<int>{PowerPointHelper::kStatusNone});
     EXPECT_EQ(helper->tempFolderPath(), QDir::homePath() + QStringLiteral("/.cache/PodiumCast/pdf/"));
     EXPECT_FALSE(helper->isSlideShowPlaying());

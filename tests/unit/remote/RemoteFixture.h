@@ -8,6 +8,7 @@
 #include "remote/SWDMacNetworkManager.h"
 
 #include "core/NotificationCenter.h"
+#include "core/Notifications.h"
 #include "core/UserDefaults.h"
 #include "platform/Bundle.h"
 #include "platform/X11EventPoster.h"
@@ -130,7 +131,8 @@ protected:
             },
             [this]() -> PowerPointHelper& { return *presentation; }, facts});
         executor = executorOf(Flavour::PodiumCast);
-        for (const char* name : {"kUpdateConnectionStatus", "kApiConnectionStatusChanged"})
+        for (const QString& name : {Notifications::kUpdateConnectionStatus.qname(),
+                                    Notifications::kApiConnectionStatusChanged.qname()})
             tokens.push_back(NotificationCenter::defaultCenter().addObserver(
                 name, [this](const QVariant& v) { posts.push_back(v.toString()); }));
     }
