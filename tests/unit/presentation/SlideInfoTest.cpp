@@ -58,16 +58,12 @@ protected:
         bundle.makeMain();
         QFile::remove(UserDefaults::filePath());
         facts->applications = QStringList{"file:///usr/share/applications/Impress%20Deck.desktop"};
-        platform::Platform::setHostFacts(facts);
         scripts->answerText("getPdfPath", cache.path() + "/");
-        helper = PowerPointHelper::create({scripts, std::make_shared<RecordingCommandRunner>(),
-                                           std::make_shared<FakeHostFacts>(), Flavour::SlideWand, 1e6});
+        helper = PowerPointHelper::create(
+            {scripts, std::make_shared<RecordingCommandRunner>(), facts, Flavour::SlideWand, 1e6});
         ASSERT_TRUE(waitUntil([&] { return scripts->runs().contains("isKeynoteOpenOrNot"); }));
     }
-    void TearDown() override {
-        releaseAndWait(helper);
-        platform::Platform::setHostFacts(nullptr);
-    }
+    void TearDown() override { releaseAndWait(helper); }
 
     // PowerPoint with a cached PDF of `pages` pages on slide `current`.
     void openPowerPoint(int pages, int current, QSizeF points = QSizeF(960, 720)) {
