@@ -30,9 +30,12 @@ QLabel* caption(const QString& text, QWidget* parent) {
 
 } // namespace
 
-NetworkStatusView::NetworkStatusView(const platform::Bundle& bundle, QWidget* parent, std::chrono::milliseconds tick)
+NetworkStatusView::NetworkStatusView(const platform::Bundle& bundle, QWidget* parent,
+                                     std::chrono::milliseconds tick)
     : QWidget(parent)
-    , bundle_(bundle) {
+    , bundle_(bundle)
+    , greenLight_(picture(bundle, QStringLiteral("greenLight")))
+    , redLight_(picture(bundle, QStringLiteral("redLight"))) {
     loadUI();
     registerObservers();
     timeLeft_ = kTimeLeft;
@@ -52,7 +55,7 @@ void NetworkStatusView::loadUI() {
         auto* view = new QLabel(this);
         view->setFixedSize(kLight, kLight);
         view->setScaledContents(true);
-        view->setPixmap(picture(bundle_, QStringLiteral("redLight")));
+        view->setPixmap(redLight_);
         return view;
     };
     lanIndicatorImageView = light();
@@ -80,8 +83,10 @@ void NetworkStatusView::loadUI() {
 }
 
 void NetworkStatusView::registerObservers() {
-    apiObserver_ = observe(Notifications::kApiConnectionStatusChanged, [this](bool on) { apiConnectionStatusChanged(on); });
-    lanObserver_ = observe(Notifications::kLanConnectionStatusChanged, [this](bool on) { lanConnectionStatusChanged(on); });
+    apiObserver_ = observe(Notifications::kApiConnectionStatusChanged,
+                           [this](bool on) { apiConnectionStatusChanged(on); });
+    lanObserver_ = observe(Notifications::kLanConnectionStatusChanged,
+                           [this](bool on) { lanConnectionStatusChanged(on); });
 }
 
 void NetworkStatusView::checkTimeLeft() {
@@ -94,23 +99,29 @@ void NetworkStatusView::checkTimeLeft() {
 void NetworkStatusView::lanConnectionStatusChanged(bool on) {
     if (on)
         timeLeft_ = kTimeLeft;
-    showLight(lanIndicatorImageView, lanLight_, on ? QStringLiteral("greenLight") : QStringLiteral("redLight"),
-         "lan: turning lanConnectionStatusLight to {}");
+    showLight(lanIndicatorImageView, lanLight_,
+              on ? QStringLiteral("greenLight") : QStringLiteral("redLight"),
+              "lan: turning lanConnectionStatusLight to {}");
 }
 
 void NetworkStatusView::apiConnectionStatusChanged(bool on) {
-    showLight(apiIndicatorImageView, apiLight_, on ? QStringLiteral("greenLight") : QStringLiteral("redLight"),
-         "api: turning apiConnectionStatusLight to {}");
+    showLight(apiIndicatorImageView, apiLight_,
+              on ? QStringLiteral("greenLight") : QStringLiteral("redLight"),
+              "api: turning apiConnectionStatusLight to {}");
 }
 
-void NetworkStatusView::showLight(QLabel* light, QString& shown, const QString& image, const char* logFormat) {
+void NetworkStatusView::showLight(QLabel* light, QString& shown, const QString& image,
+                                  const char* logFormat) {
     QMetaObject::invokeMethod(
         this,
         [this, light, &shown, image, logFormat] {
-            if (image != shown)
-                LOG_INFO(fmt::runtime(logFormat), image);
+            // The countdown posts "off" every second once heartbeats stop: a light that shows its picture
+            // already is left alone, so the window is not repainted for nothing.
+            if (image == shown)
+                return;
+            LOG_INFO(fmt::runtime(logFormat), image);
             shown = image;
-            light->setPixmap(picture(bundle_, image));
+            light->setPixmap(image == u"greenLight" ? greenLight_ : redLight_);
             light->setAccessibleDescription(image);
         },
         Qt::QueuedConnection);

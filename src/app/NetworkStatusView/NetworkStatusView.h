@@ -52,6 +52,7 @@ private:
 
     const platform::Bundle& bundle_;
     std::atomic<int> timeLeft_{kTimeLeft};
+    const QPixmap greenLight_, redLight_;
     QString lanLight_ = QStringLiteral("redLight");
     QString apiLight_ = QStringLiteral("redLight");
     NotificationCenter::Token apiObserver_ = 0;

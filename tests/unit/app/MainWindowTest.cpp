@@ -68,6 +68,17 @@ public:
     FakeWebView* web = nullptr;
 };
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+    int paints = 0;
+};
+
 // PC_SCREENSHOTS_DIR: where scripts/screenshots wants the pictures of the window.
 void picture(QWidget& window, const char* name) {
     if (const QString dir = qEnvironmentVariable("PC_SCREENSHOTS_DIR"); !dir.isEmpty()) {
@@ -214,6 +225,16 @@ TEST_F(MainWindowTest, StripCountsDownToRedAndAnyThreadsHeartbeatResetsIt) {
     for (int tick = 0; tick < 6; ++tick)
         strip.checkTimeLeft();
     ASSERT_TRUE(waitUntil([&] { return strip.lanLight() == "redLight"; }, 5000));
+    // Every later tick posts "off" again, and the light, red already, is not painted again.
+    window.show();
+    waitUntil([] { return false; }, 50); // the first paint of the window
+    const PaintCounter light(strip.lanIndicatorImageView);
+    const size_t offs = lan.values(Notifications::kLanConnectionStatusChanged.qname()).size();
+    for (int tick = 0; tick < 3; ++tick)
+        strip.checkTimeLeft();
+    waitUntil([] { return false; }, 50);
+    EXPECT_EQ(lan.values(Notifications::kLanConnectionStatusChanged.qname()).size(), offs + 3);
+    EXPECT_EQ(light.paints, 0) << "the red light was repainted";
     post(Notifications::kLanConnectionStatusChanged, true);
     post(Notifications::kApiConnectionStatusChanged, true);
     ASSERT_TRUE(waitUntil(
