@@ -35,6 +35,23 @@ TEST(ThreadHelper, RunsOnTheMainThreadAndReturnsOnlyOnceTheWorkRan) {
     EXPECT_EQ(seen, 4);
 }
 
+// In a child process, whose main loop it ends: work handed over after that does not run, and the
+// caller is not left waiting.
+TEST(ThreadHelper, WorkHandedOverAfterTheMainLoopEndedReturnsWithoutRunning) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+            QCoreApplication::exec();
+            std::atomic<bool> ran{false};
+            auto handedOver =
+                std::async(std::launch::async, [&] { ThreadHelper::RunOnMainThread([&] { ran = true; }); });
+            const bool returned = handedOver.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            std::_Exit(!returned ? 2 : ran ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(NotificationCenter, ObserversOfTheNameRunOnThePostingThreadAndMayChangeTheCentre) {
     NotificationCenter center;
     std::vector<int> seen;
