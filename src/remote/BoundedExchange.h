@@ -12,7 +12,7 @@ class QNetworkReply;
 // One HTTP exchange whose answer is bounded: the body is counted as it arrives and the request is aborted
 // the moment it passes the limit, and one deadline covers the whole exchange, so a server that trickles
 // its answer fails like one that says nothing. Qt reads the answer on a thread of its own at most one
-// buffer (64 KiB) ahead of this one, so memory stays bounded whatever the server sends. Main thread only.
+// buffer (16 KiB) ahead of this one, so memory stays bounded whatever the server sends. Main thread only.
 class BoundedExchange {
 public:
     struct Result {

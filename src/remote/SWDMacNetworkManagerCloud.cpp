@@ -161,7 +161,8 @@ void SWDMacNetworkManager::handleHeartBeatSuccess() {
     } else {
         LOG_VERBOSE("api: send api heartbeat succeed");
     }
-    if (!task_)
+    // A poll waiting out its pause starts when the pause ends.
+    if (!task_ && !(nextPoll_ && nextPoll_->isActive()))
         startGettingCommandFromApi();
     post(Notifications::kApiConnectionStatusChanged, true);
 }
