@@ -90,8 +90,9 @@ public:
     QString homePath() const { return home_.path(); }
     // Its session bus, for a test's own clients of it.
     QString busAddress() const { return bus_ ? bus_->address() : QString(); }
-    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported.
-    int terminate(int waitMs = 30000);
+    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported. The
+    // application is to end within 2 s.
+    int terminate(int waitMs = 2000);
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
     QString output();
