@@ -217,18 +217,18 @@ PhoneNamespace::PhoneNamespace() {
         error_.clear(); // what a subnet given up said
 }
 
-// Gives the host's end an address in a /24 among 10.200.1.0 to 10.254.254.0 that this machine does not
+// Gives the host's end an address in a /24 among 10.220.1.0 to 10.254.254.0 that this machine does not
 // use, starting at one chosen by the process and the phone, so that phones side by side seldom try the
 // same. Another test may take the same /24 between the look and the address: whoever sees a second
 // link on it afterwards gives it up and tries the next.
 bool PhoneNamespace::takeSubnet(int index) {
-    constexpr int kCount = 55 * 254;
+    constexpr int kCount = 35 * 254;
     const std::vector<Network> used = hostNetworks();
     const int start =
         int((quint64(QCoreApplication::applicationPid()) * 131 + quint64(index) * 4099) % kCount);
     for (int step = 0, attempts = 0; step < kCount && attempts < 16; ++step) {
         const int n = (start + step) % kCount;
-        const quint32 subnet = quint32(10) << 24 | quint32(200 + n / 254) << 16 | quint32(1 + n % 254) << 8;
+        const quint32 subnet = quint32(10) << 24 | quint32(220 + n / 254) << 16 | quint32(1 + n % 254) << 8;
         if (std::any_of(used.begin(), used.end(),
                         [&](const Network& net) { return reachesInto(net, subnet); }))
             continue;
