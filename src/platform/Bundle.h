@@ -18,7 +18,7 @@ public:
     // The bundle the running executable lives in, found from the executable's own path
     // (<bundle>/Contents/MacOS/<executable>), unless setMainBundlePath chose another.
     static std::shared_ptr<const Bundle> main();
-    // Replaces the main bundle (the headless host and tests run on a bundle folder they name).
+    // Replaces the main bundle: tests and fuzzers run on a bundle folder they name.
     static void setMainBundlePath(const QString& bundlePath);
 
     const QString& bundlePath() const { return path_; }

@@ -43,7 +43,7 @@ protected:
     }
     // The bridges end once their sockets go with the test's folder.
     void TearDown() override {
-        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
         qunsetenv("PODIUMCAST_IMPRESS_PIPE");
     }
 
@@ -64,6 +64,7 @@ protected:
     }
 
     QTemporaryDir work;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"); // the test process's own
     QString pipe;
     ProcessScriptRunner runner{kResources};
 };

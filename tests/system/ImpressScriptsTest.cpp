@@ -60,7 +60,7 @@ protected:
     void TearDown() override {
         qunsetenv("TMPDIR");
         qunsetenv("PODIUMCAST_IMPRESS_PIPE");
-        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
     }
 
     QString tmp() const { return work.path() + QStringLiteral("/tmp"); }
@@ -81,6 +81,7 @@ protected:
     }
 
     QTemporaryDir work;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"); // the test process's own
     ImpressProcess impress;
     ProcessScriptRunner runner{resources()};
 };

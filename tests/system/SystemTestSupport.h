@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,13 +11,45 @@
 
 class TestBundle;
 
+// The environment of an application run in the home folder given: its configuration, cache and runtime
+// folders inside it (the runtime folder "run", made here, closed to others, so the bridges the scripts
+// start and their lock files stay in it too); the xcb platform where there is an X display, otherwise
+// offscreen.
+QProcessEnvironment applicationEnvironment(const QString& home);
+
+// Whether the application's output holds a sanitizer report. The application ends without the
+// sanitizers' exit hooks, so the reports in its output are all there is.
+bool hasSanitizerReport(const QString& output);
+
+// A session bus of the test's own: a dbus-daemon listening on a socket in the folder given, in a process
+// group of its own with every service it starts (the accessibility bus, dconf). stop() ends the whole
+// group and waits until it is gone.
+class SessionBus {
+public:
+    // The daemon and the services it starts get the environment given.
+    SessionBus(const QString& folder, QProcessEnvironment environment);
+    ~SessionBus() { stop(); }
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+
+    // For DBUS_SESSION_BUS_ADDRESS; empty when the daemon did not start (error() says why).
+    const QString& address() const { return address_; }
+    const QString& error() const { return error_; }
+    void stop();
+
+private:
+    QProcess daemon_;
+    QString address_, error_;
+    qint64 group_ = 0;
+};
+
 // A phone host of our own: a network namespace joined to this machine by a veth pair on a private test
 // subnet. Nothing leaves the machine: the phone's only link is the pair.
 class PhoneNamespace {
 public:
     PhoneNamespace();
-    // The two ends of the pair, on a /24 chosen by the process id and the phone's number in the process,
-    // so that phones and test processes running side by side never share a subnet.
+    // The two ends of the pair, on a /24 that no address or route of this machine uses; one that another
+    // link takes meanwhile is given up for the next.
     const QString& computerAddress() const { return computerAddress_; }
     const QString& phoneAddress() const { return phoneAddress_; }
     ~PhoneNamespace();
@@ -33,13 +66,15 @@ public:
 
 private:
     bool run(const QStringList& arguments);
+    bool takeSubnet(int index);
     QString name_, hostLink_, phoneLink_, computerAddress_, phoneAddress_;
     bool ready_ = false;
     QString error_;
 };
 
-// The application in a copy of a built bundle with free ports of its own, in a home folder of its own.
-// Its settings remember the flavour's main window, which opens at once, unless the test forgets it.
+// The application in a copy of a built bundle with free ports of its own, in a home folder of its own,
+// with a session bus of its own that ends after it. Its settings remember the flavour's main window, which
+// opens at once, unless the test forgets it.
 class AppProcess {
 public:
     // flavour: "PodiumCast", "SlideWand" or "Steerlynx"; overrides replace keys of its Info.plist.
@@ -53,8 +88,11 @@ public:
     bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
     QString homePath() const { return home_.path(); }
-    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported.
-    int terminate(int waitMs = 30000);
+    // Its session bus, for a test's own clients of it.
+    QString busAddress() const { return bus_ ? bus_->address() : QString(); }
+    // SIGTERM; the exit code, -1 when it did not end within the wait, -2 when a sanitizer reported. The
+    // application is to end within 2 s.
+    int terminate(int waitMs = 2000);
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
     QString output();
@@ -66,6 +104,7 @@ private:
     QString executable_;
     QTemporaryDir home_;
     QVariantMap environment_;
+    std::unique_ptr<SessionBus> bus_; // made before the process and ended after it
     QProcess process_;
     QString output_;
     bool rememberWindowChoice_ = true;

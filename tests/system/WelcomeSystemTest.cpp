@@ -22,7 +22,6 @@ TEST(WelcomeSystem, ReturnInTheWelcomeWindowOpensThePodiumCastMainWindowWhichAns
     };
     AppProcess app("PodiumCast");
     app.forgetWindowChoice();
-    app.setEnvironment("QT_QPA_PLATFORM", "xcb");
     ASSERT_TRUE(app.start("window loaded")) << app.output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return shown("^Welcome$").size() == 1; }, 10000))
         << app.output().toStdString();

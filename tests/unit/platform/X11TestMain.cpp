@@ -3,6 +3,8 @@
 #include "platform/X11EventPoster.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -10,6 +12,11 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    // Qt's runtime folder too, closed to others as Qt wants it.
+    const QString runtime = home.path() + QStringLiteral("/run");
+    if (QDir().mkdir(runtime) &&
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     const bool display = platform::X11EventPoster::open() != nullptr;
     qputenv("QT_QPA_PLATFORM", display ? "xcb" : "offscreen");
     QApplication app(argc, argv);
