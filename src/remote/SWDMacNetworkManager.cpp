@@ -157,7 +157,7 @@ QHash<QString, ClientInfo> SWDMacNetworkManager::connectingDeviceDic() const {
     return connectingDeviceDic_;
 }
 
-void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
+bool SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
                                                      const std::optional<QString>& fromIpAddr) {
     {
         std::lock_guard lock(devicesMutex_);
@@ -165,7 +165,7 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         const bool paired = existing != connectingDeviceDic_.cend();
         if (!paired && !isAcceptingNewConnection_) {
             LOG_INFO("Connection refuse: not accepting a machine that is not connected");
-            return;
+            return false;
         }
         const std::optional<QString> address =
             fromIpAddr ? fromIpAddr : (paired ? existing->ipAddress : std::nullopt);
@@ -178,16 +178,18 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
     }
     post(Notifications::kUpdateConnectionStatus, std::optional<QString>(deviceName));
+    return true;
 }
 
-void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
+bool SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
     {
         std::lock_guard lock(devicesMutex_);
         if (!connectingDeviceDic_.remove(deviceId))
-            return;
+            return false;
         isAcceptingNewConnection_ = true;
     }
     post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
+    return true;
 }
 
 void SWDMacNetworkManager::disconnect() {
