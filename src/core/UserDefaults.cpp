@@ -115,8 +115,9 @@ std::optional<QVariantMap> parse(const QByteArray& data) {
 // and are saved with the next write, or as soon as the file changes.
 class Store {
 public:
+    // Never destroyed: a thread may still read a setting while the process exits.
     static Store& instance() {
-        static Store store;
+        static Store& store = *new Store;
         return store;
     }
 
