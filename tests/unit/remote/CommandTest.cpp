@@ -268,6 +268,9 @@ TEST_F(CommandTest, AStrangerSpendsNoIdsOfThePhone) {
     EXPECT_EQ(run("3|cmd|{down}\n2999|key|esc", kPhone), "0xc+Down, Escape");
     EXPECT_EQ(run("6|disconnect|A,x", kStranger), "status ");
     EXPECT_EQ(executor->seenCommandIdCount(), 5u);
+    // A phone paired through the cloud is commanded over the LAN from any address.
+    EXPECT_EQ(run("7|connect|C,Cloud phone"), "status Cloud phone");
+    EXPECT_EQ(run("8|key|esc", kStranger), "Escape");
 }
 
 TEST_F(CommandTest, BundleScriptsRunOneAtATime) {
