@@ -29,6 +29,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QStandardPaths>
 
 AppServices::AppServices(std::shared_ptr<const platform::Bundle> bundle)
@@ -40,6 +41,8 @@ AppServices::AppServices(std::shared_ptr<const platform::Bundle> bundle)
     , host_(platform::Platform::hostFacts())
     , alerts_(std::make_shared<QtAlerts>())
     , http_(std::make_unique<QNetworkAccessManager>()) {
+    // The update check goes to the cloud API, which does not redirect: a 3xx answer is a failed check.
+    http_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     platform::Platform::setAlerts(alerts_);
     platform::Platform::setWorkspace(
         std::make_shared<platform::LinuxWorkspace>(commands_, bundle_->executablePath()));

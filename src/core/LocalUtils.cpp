@@ -25,8 +25,7 @@ QString LocalUtils::GetMachineIndex() {
     }
     if (!inUse)
         inUse = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
-    UserDefaultHelper::SaveMachineIndex(inUse);
-    if (UserDefaultHelper::MachineIndex() != inUse) {
+    if (!UserDefaultHelper::SaveMachineIndex(inUse)) {
         static std::once_flag warned;
         std::call_once(warned, [] {
             LOG_WARNING(

@@ -54,7 +54,11 @@ std::optional<QString> StringHelper::removeEscapeCharacterOfString(const std::op
         case u'\0':
             break;
         default:
-            out += c;
+            if (c.unicode() < 0x20) // JSON allows no raw control character in a string
+                out += QStringLiteral("\\u00") + QChar(u"0123456789abcdef"[c.unicode() >> 4]) +
+                       QChar(u"0123456789abcdef"[c.unicode() & 0xf]);
+            else
+                out += c;
         }
     }
     return out;

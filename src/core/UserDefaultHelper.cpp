@@ -28,8 +28,8 @@ QString quickPanelKey(const QString& panelName) {
     return QStringLiteral("TapdeckPanel:") + panelName;
 }
 
-void writeText(const QString& key, const std::optional<QString>& text) {
-    UserDefaults::write(key, text ? QVariant(*text) : QVariant());
+bool writeText(const QString& key, const std::optional<QString>& text) {
+    return UserDefaults::write(key, text ? QVariant(*text) : QVariant());
 }
 
 } // namespace
@@ -76,8 +76,8 @@ std::optional<QStringList> UserDefaultHelper::stringListForKey(const QString& ke
 std::optional<QString> UserDefaultHelper::MachineIndex() {
     return stringForKey(kMachineIndex);
 }
-void UserDefaultHelper::SaveMachineIndex(const std::optional<QString>& machineIndex) {
-    writeText(kMachineIndex, machineIndex);
+bool UserDefaultHelper::SaveMachineIndex(const std::optional<QString>& machineIndex) {
+    return writeText(kMachineIndex, machineIndex);
 }
 
 qint64 UserDefaultHelper::SelectedVersion() {

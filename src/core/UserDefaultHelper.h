@@ -13,7 +13,8 @@
 class UserDefaultHelper {
 public:
     static std::optional<QString> MachineIndex();
-    static void SaveMachineIndex(const std::optional<QString>& machineIndex);
+    // False when the id could not be saved (it then holds for this run only).
+    static bool SaveMachineIndex(const std::optional<QString>& machineIndex);
 
     static qint64 SelectedVersion();
     static void SaveSelectedVersion(qint64 version);

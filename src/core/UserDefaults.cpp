@@ -2,57 +2,24 @@
 
 #include "Logger.h"
 #include "platform/Bundle.h"
+#include "platform/FileSync.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QIODevice>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
-
-// QSettings reads "/" in a key as a group separator: it folds "a//b" into "a/b" and drops a trailing or
-// leading "/", so two different keys could land on one entry. Keys here are flat texts that hold user
-// chosen names (panel names), so "/" travels through QSettings escaped as "%2F" ("%" itself as "%25").
-// The file keeps the keys literally.
-QString toSettingsKey(const QString& key) {
-    if (!key.contains(u'/') && !key.contains(u'%'))
-        return key;
-    QString escaped;
-    escaped.reserve(key.size() + 8);
-    for (const QChar c : key) {
-        if (c == u'%')
-            escaped += QStringLiteral("%25");
-        else if (c == u'/')
-            escaped += QStringLiteral("%2F");
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
-QString fromSettingsKey(const QString& key) {
-    if (!key.contains(u'%'))
-        return key;
-    QString literal;
-    literal.reserve(key.size());
-    for (qsizetype i = 0; i < key.size(); ++i) {
-        const QStringView rest = QStringView(key).mid(i);
-        if (rest.startsWith(u"%25")) {
-            literal += u'%';
-            i += 2;
-        } else if (rest.startsWith(u"%2F")) {
-            literal += u'/';
-            i += 2;
-        } else {
-            literal += key[i];
-        }
-    }
-    return literal;
-}
 
 QVariant fromJson(const QJsonValue& v) {
     switch (v.type()) {
@@ -94,37 +61,6 @@ QVariant fromJson(const QJsonValue& v) {
     }
 }
 
-bool readJson(QIODevice& device, QSettings::SettingsMap& map) {
-    const QByteArray data = device.readAll();
-    if (data.trimmed().isEmpty())
-        return true;
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (!doc.isObject()) {
-        LOG_WARNING("The user defaults file is unreadable ({}); its settings read as their defaults.",
-                    error.error == QJsonParseError::NoError ? QStringLiteral("no JSON object")
-                                                            : error.errorString());
-        return false;
-    }
-    const QJsonObject object = doc.object();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        map.insert(toSettingsKey(it.key()), fromJson(it.value()));
-    return true;
-}
-
-bool writeJson(QIODevice& device, const QSettings::SettingsMap& map) {
-    QJsonObject object;
-    for (auto it = map.begin(); it != map.end(); ++it)
-        object.insert(fromSettingsKey(it.key()), QJsonValue::fromVariant(it.value()));
-    return device.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) >= 0;
-}
-
-QSettings::Format jsonFormat() {
-    static const QSettings::Format format =
-        QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
-    return format;
-}
-
 QString storeName() {
     const auto identifier = platform::Bundle::main()->bundleIdentifier();
     if (identifier && platform::Bundle::isPlainResourceName(*identifier))
@@ -132,49 +68,192 @@ QString storeName() {
     return QStringLiteral("PodiumCastCompanion");
 }
 
+QString storePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + storeName() +
+           QStringLiteral(".json");
+}
+
+// What is at the store's path: nothing, something that cannot be read (a folder, a file without read
+// permission), or a file's bytes.
+struct Seen {
+    enum class Kind { Absent, Unreadable, Content } kind = Kind::Absent;
+    QByteArray content;
+    bool operator==(const Seen&) const = default;
+};
+
+Seen look(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo::exists(path))
+        return {};
+    if (!file.open(QIODevice::ReadOnly))
+        return {Seen::Kind::Unreadable, {}};
+    return {Seen::Kind::Content, file.readAll()};
+}
+
+// The settings of the file's bytes; nothing when they are no JSON object. An empty file holds none.
+std::optional<QVariantMap> parse(const QByteArray& data) {
+    QVariantMap map;
+    if (data.trimmed().isEmpty())
+        return map;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (!doc.isObject()) {
+        LOG_WARNING("The user defaults file is unreadable ({}); its settings read as their defaults.",
+                    error.error == QJsonParseError::NoError ? QStringLiteral("no JSON object")
+                                                            : error.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject object = doc.object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (QVariant value = fromJson(it.value()); value.isValid())
+            map.insert(it.key(), std::move(value));
+    return map;
+}
+
+// The store of the process: what its file held when last read, and the values written in this run
+// that the file does not hold yet because they could not be saved; those hold until the program ends
+// and are saved with the next write, or as soon as the file changes.
+class Store {
+public:
+    // Never destroyed: a thread may still read a setting while the process exits.
+    static Store& instance() {
+        static Store& store = *new Store;
+        return store;
+    }
+
+    std::optional<QVariant> read(const QString& key) {
+        std::lock_guard lock(mutex_);
+        refresh();
+        const auto unsaved = unsaved_.constFind(key);
+        const QVariant value = unsaved != unsaved_.cend() ? *unsaved : held_.value(key);
+        return value.isValid() ? std::optional(value) : std::nullopt;
+    }
+
+    bool write(const QString& key, const QVariant& value) {
+        std::lock_guard lock(mutex_);
+        refresh();
+        // Kept as the file would give it back, so that a value reads the same before and after a restart.
+        unsaved_.insert(key, value.isValid() ? fromJson(QJsonValue::fromVariant(value)) : QVariant());
+        QString error;
+        if (save(&error))
+            return true;
+        LOG_WARNING("The user defaults cannot be saved to {} ({}); {} holds until the program ends.", path_,
+                    error, key);
+        return false;
+    }
+
+private:
+    // Reads the file again when it changed, or when the path did (another bundle, another folder).
+    void refresh() {
+        const QString path = storePath();
+        if (path != path_) {
+            path_ = path;
+            seen_.reset();
+            unsaved_.clear();
+        }
+        const Seen now = look(path_);
+        if (seen_ == now)
+            return;
+        take(now);
+        if (unsaved_.isEmpty())
+            return;
+        // What was at the path changed since the values of this run could not be saved: try again.
+        QString error;
+        if (save(&error))
+            LOG_INFO("The user defaults of this run are saved to {} now.", path_);
+    }
+
+    void take(const Seen& now) {
+        seen_ = now;
+        held_.clear();
+        if (now.kind != Seen::Kind::Content)
+            return;
+        if (auto map = parse(now.content)) {
+            held_ = std::move(*map);
+            return;
+        }
+        // Kept aside before anything writes a new file over it.
+        const QString aside = path_ + QStringLiteral(".unreadable-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
+        if (QFile::rename(path_, aside)) {
+            LOG_WARNING("The unreadable user defaults file was kept as {}; a new one is started.", aside);
+            seen_ = look(path_);
+        } else {
+            LOG_ERROR("The unreadable user defaults file {} could not be moved aside.", path_);
+            seen_ = Seen{Seen::Kind::Unreadable, {}};
+        }
+    }
+
+    // Writes what the file holds now with the values of this run; the file's data and its name reach
+    // the disk before this returns true.
+    bool save(QString* error) {
+        const QString folder = QFileInfo(path_).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            *error = QStringLiteral("its folder cannot be made");
+            return false;
+        }
+        // Another process of the user's may write the file too: one at a time, each merging what the
+        // other left.
+        QLockFile lock(path_ + QStringLiteral(".lock"));
+        if (!lock.tryLock(2000)) {
+            *error = lock.error() == QLockFile::LockFailedError
+                         ? QStringLiteral("it is locked")
+                         : QStringLiteral("its lock file cannot be made");
+            return false;
+        }
+        if (const Seen now = look(path_); seen_ != now)
+            take(now);
+        if (seen_->kind == Seen::Kind::Unreadable) {
+            *error = QStringLiteral("what is there cannot be read, so it is not written over");
+            return false;
+        }
+        QVariantMap merged = held_;
+        for (auto it = unsaved_.cbegin(); it != unsaved_.cend(); ++it) {
+            if (it->isValid())
+                merged.insert(it.key(), *it);
+            else
+                merged.remove(it.key());
+        }
+        QJsonObject object;
+        for (auto it = merged.cbegin(); it != merged.cend(); ++it)
+            object.insert(it.key(), QJsonValue::fromVariant(*it));
+        const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
+        // The saved file syncs its data before it takes the name.
+        QSaveFile file(path_);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            *error = file.errorString();
+            return false;
+        }
+        if (!platform::syncFolder(folder))
+            LOG_WARNING("The folder of the user defaults {} could not be synced.", folder);
+        seen_ = Seen{Seen::Kind::Content, bytes};
+        held_ = std::move(merged);
+        unsaved_.clear();
+        return true;
+    }
+
+    std::mutex mutex_;
+    QString path_;
+    std::optional<Seen> seen_; // what was at the path when last looked at
+    QVariantMap held_;         // the file's settings then
+    // Values written in this run that the file does not hold; an invalid value is a removal.
+    QHash<QString, QVariant> unsaved_;
+};
+
 } // namespace
 
-std::unique_ptr<QSettings> UserDefaults::open() {
-    auto settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, storeName());
-    settings->setFallbacksEnabled(false);
-    if (settings->status() == QSettings::FormatError) {
-        // Kept aside before anything writes a new file over it.
-        const QString path = settings->fileName();
-        const QString aside = path + QStringLiteral(".unreadable-") +
-                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
-        settings.reset();
-        if (QFile::rename(path, aside))
-            LOG_WARNING("The unreadable user defaults file was kept as {}; a new one is started.", aside);
-        else
-            LOG_ERROR("The unreadable user defaults file {} could not be moved aside.", path);
-        settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, storeName());
-        settings->setFallbacksEnabled(false);
-    }
-    return settings;
-}
-
 std::optional<QVariant> UserDefaults::read(const QString& key) {
-    const auto settings = open();
-    if (settings->status() != QSettings::NoError)
-        return std::nullopt;
-    QVariant value = settings->value(toSettingsKey(key));
-    if (!value.isValid())
-        return std::nullopt;
-    return value;
+    return Store::instance().read(key);
 }
 
-void UserDefaults::write(const QString& key, const QVariant& value) {
-    const auto settings = open();
-    if (value.isValid())
-        settings->setValue(toSettingsKey(key), value);
-    else
-        settings->remove(toSettingsKey(key));
+bool UserDefaults::write(const QString& key, const QVariant& value) {
+    return Store::instance().write(key, value);
 }
 
-void UserDefaults::remove(const QString& key) {
-    open()->remove(toSettingsKey(key));
+bool UserDefaults::remove(const QString& key) {
+    return Store::instance().write(key, QVariant());
 }
 
 QString UserDefaults::filePath() {
-    return open()->fileName();
+    return storePath();
 }

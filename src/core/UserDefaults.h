@@ -1,27 +1,26 @@
 #pragma once
 
-#include <QSettings>
 #include <QString>
 #include <QVariant>
 
-#include <memory>
 #include <optional>
 
 // The user's persistent per-application key-value store: a JSON file named after the main bundle's
 // identifier in the user's configuration folder ($XDG_CONFIG_HOME/<identifier>.json). Texts, numbers,
-// booleans and lists keep their kind across restarts. Keys are flat texts taken literally ("/" is an
-// ordinary character). Safe to use from any thread.
+// booleans and lists keep their kind across restarts. Keys are flat texts taken literally. The file is
+// read again whenever it changed; a file that is no JSON object is kept aside (renamed with a time
+// stamp) and a new one started. Every write saves the whole file atomically and syncs it to the disk.
+// A value that cannot be saved (a read-only folder, say) is logged once and holds, in memory, until
+// the program ends; the file's other values stay readable. Safe to use from any thread.
 class UserDefaults {
 public:
-    // The stored value, or nothing when the key is absent or the store cannot be read.
+    // The value written in this run, or else the stored one; nothing when the key is absent.
     static std::optional<QVariant> read(const QString& key);
-    // Stores the value; an invalid value removes the key.
-    static void write(const QString& key, const QVariant& value);
-    static void remove(const QString& key);
+    // Stores the value; an invalid value removes the key. False when the file could not be saved: the
+    // value then holds for this run only.
+    static bool write(const QString& key, const QVariant& value);
+    static bool remove(const QString& key);
 
     // Path of the store's file.
     static QString filePath();
-
-private:
-    static std::unique_ptr<QSettings> open();
 };

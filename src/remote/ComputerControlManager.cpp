@@ -91,22 +91,23 @@ void ComputerControlManager::install(std::function<std::shared_ptr<ComputerContr
     Installed<ComputerControlManager>::install(std::move(factory));
 }
 
-void ComputerControlManager::executeCommandString(const std::optional<QString>& command) {
+bool ComputerControlManager::executeCommandString(const std::optional<QString>& command) {
     if (!command) {
         LOG_INFO("Invalid ccmd.");
-        return;
+        return false;
     }
     const QStringList items = command->split(u',');
     const QString& name = items.first();
     const auto action = actions().constFind(name);
     if (action == actions().constEnd())
-        return;
+        return false;
     // One argument for each ":" of the name, as far as items came; the others are absent.
     const qsizetype count = std::min<qsizetype>(name.count(u':'), items.size() - 1);
     Arguments arguments(size_t(name.count(u':')));
     for (qsizetype i = 0; i < count; ++i)
         arguments[size_t(i)] = items[i + 1];
     (*action)(*cu_, arguments);
+    return true;
 }
 
 QStringList ComputerControlManager::actionNames() {

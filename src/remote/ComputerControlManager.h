@@ -20,8 +20,9 @@ public:
 
     // Runs the action the string names before it returns. An absent string logs "Invalid ccmd."; a
     // name that is no action is ignored. "runAppleScript:" is refused here (a computer-control string
-    // comes from the network), and "runAppleScriptWithPath:" runs only a script of the bundle.
-    void executeCommandString(const std::optional<QString>& command);
+    // comes from the network), and "runAppleScriptWithPath:" runs only a script of the bundle. False when
+    // the string names no action.
+    bool executeCommandString(const std::optional<QString>& command);
 
     // The names a computer-control string can name.
     static QStringList actionNames();

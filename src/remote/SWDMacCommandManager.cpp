@@ -74,10 +74,22 @@ size_t SWDMacCommandManager::seenCommandIdCount() const {
     return executedCommandIds_.size();
 }
 
-bool SWDMacCommandManager::recordCommandId(const QString& id) {
+bool SWDMacCommandManager::claimCommandId(const QString& id) {
     std::lock_guard lock(executedMutex_);
-    // The look-up and the recording are one step; "0" is recorded but never refused.
-    return executedCommandIds_.insert(id) || id == u"0";
+    // The look-up and the claim are one step; "0" is never refused.
+    if (id == u"0")
+        return true;
+    if (executedCommandIds_.contains(id) || runningCommandIds_.contains(id))
+        return false;
+    runningCommandIds_.insert(id);
+    return true;
+}
+
+void SWDMacCommandManager::settleCommandId(const QString& id, bool acted) {
+    std::lock_guard lock(executedMutex_);
+    runningCommandIds_.remove(id);
+    if (acted)
+        executedCommandIds_.insert(id);
 }
 
 void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
@@ -98,120 +110,177 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
 
     const bool pairing = type == u"connect" || type == u"disconnect";
     // While a phone is paired over the LAN, only its address may command it from the LAN; pairing is
-    // open to every address. A command refused here is not recorded: another host cannot use up the
-    // phone's ids.
+    // open to every address.
     if (!pairing && fromIpAddr && !collaborators_.network->acceptsLanCommandFrom(*fromIpAddr)) {
         LOG_DEBUG("lan: command from {} refused: not the paired phone's address", *fromIpAddr);
         return;
     }
     const bool paired = !collaborators_.network->isAcceptingNewConnection();
-    if (!id.isEmpty() && !recordCommandId(id))
+    // A command that is refused or would do nothing leaves the seen-id table as it was, so that no other
+    // host can use up the phone's ids, before it pairs or after.
+    std::optional<Planned> planned = plan(type, arguments, fromIpAddr, paired);
+    if (!planned || (!id.isEmpty() && !claimCommandId(id)))
         return;
     // Key presses may wait in the thread's batch; everything else happens after those before it.
-    const bool keyPress = type == u"cmd" || type == u"key";
-    if (!keyPress)
+    if (type != u"cmd" && type != u"key")
         KeyPressBatch::flush();
-    if (dispatch(type, arguments, fromIpAddr, paired) &&
-        Flavours::pushesSlideInformation(collaborators_.flavour) && collaborators_.sendSlideInfoToClient)
+    const bool acted = planned->run();
+    if (!id.isEmpty())
+        settleCommandId(id, acted);
+    if (acted && planned->push && pushes())
         KeyPressBatch::afterPresses(collaborators_.sendSlideInfoToClient);
 }
 
-bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QString>& arguments,
-                                    const std::optional<QString>& fromIpAddr, bool paired) {
-    SWDMacNetworkManager& network = *collaborators_.network;
-    if (type == u"connect") {
-        if (const auto items = twoItems(arguments))
-            network.acceptConnectFromDeviceId(items->first, items->second, fromIpAddr);
-        return true;
-    }
-    if (type == u"disconnect") {
-        if (const auto items = twoItems(arguments))
-            network.disconnectWithDevice(items->first);
-        return false;
-    }
-    if (!paired)
-        return false;
-    if (type == u"heartbeat") {
-        if (fromIpAddr && !StringHelper::isNullOrEmpty(arguments)) {
-            network.sendLanHeartBeatToHost(*fromIpAddr, QStringLiteral("heartBeat|OK:") + *arguments);
-            post(Notifications::kLanConnectionStatusChanged, true);
-        }
-        return false;
-    }
-    if (type == u"start") {
-        if (!collaborators_.presentation().startPlaying())
-            LOG_ERROR("Error: Fail to start playing slide!");
-        return true;
-    }
-    if (type == u"mode") {
-        collaborators_.presentation().setIsAllowGeneratePDF(arguments == QStringLiteral("presentation"));
-        return false;
-    }
-    bool push = false;
-    dispatchInput(type, arguments, &push);
-    return push;
+bool SWDMacCommandManager::pushes() const {
+    return Flavours::pushesSlideInformation(collaborators_.flavour) &&
+           bool(collaborators_.sendSlideInfoToClient);
 }
 
-bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optional<QString>& arguments,
-                                         bool* push) {
+std::optional<SWDMacCommandManager::Planned>
+SWDMacCommandManager::plan(const QString& type, const std::optional<QString>& arguments,
+                           const std::optional<QString>& fromIpAddr, bool paired) {
+    SWDMacNetworkManager& network = *collaborators_.network;
+    if (type == u"connect") {
+        // A connect while another phone is paired is refused (and logged) by the network service; only a
+        // connect that pairs pushes.
+        const auto items = twoItems(arguments);
+        if (!items)
+            return std::nullopt;
+        return Planned{[&network, items, fromIpAddr] {
+                           return network.acceptConnectFromDeviceId(items->first, items->second, fromIpAddr);
+                       },
+                       true};
+    }
+    if (type == u"disconnect") {
+        // Does nothing unless the device is paired.
+        const auto items = twoItems(arguments);
+        if (!items)
+            return std::nullopt;
+        return Planned{[&network, device = items->first] {
+            return network.disconnectWithDevice(device);
+        }};
+    }
+    if (!paired)
+        return std::nullopt;
+    if (type == u"heartbeat") {
+        if (!fromIpAddr || StringHelper::isNullOrEmpty(arguments))
+            return std::nullopt;
+        return Planned{[this, &network, host = *fromIpAddr, token = *arguments] {
+            network.sendLanHeartBeatToHost(host, QStringLiteral("heartBeat|OK:") + token);
+            post(Notifications::kLanConnectionStatusChanged, true);
+            return true;
+        }};
+    }
+    if (type == u"start") {
+        return Planned{[this] {
+                           if (!collaborators_.presentation().startPlaying())
+                               LOG_ERROR("Error: Fail to start playing slide!");
+                           return true;
+                       },
+                       true};
+    }
+    if (type == u"mode") {
+        return Planned{[this, allow = arguments == QStringLiteral("presentation")] {
+            collaborators_.presentation().setIsAllowGeneratePDF(allow);
+            return true;
+        }};
+    }
+    if (type == u"ccmd") {
+        if (!collaborators_.computerControl)
+            return std::nullopt;
+        return Planned{[this, arguments] {
+            return collaborators_.computerControl->executeCommandString(arguments);
+        }};
+    }
+    return planInput(type, arguments);
+}
+
+std::optional<SWDMacCommandManager::Planned>
+SWDMacCommandManager::planInput(const QString& type, const std::optional<QString>& arguments) {
+    const auto done = [](auto&& work) {
+        return [work = std::forward<decltype(work)>(work)] {
+            work();
+            return true;
+        };
+    };
     if (type == u"cmd") {
         if (StringHelper::isNullOrEmpty(arguments))
-            return true;
+            return std::nullopt;
         const QString key = arguments->toUpper();
-        if (key == u"{DOWN}")
-            input_.PostKeyPressOnMainThread(125, 0xC);
-        else if (key == u"{UP}")
-            input_.PostKeyPressOnMainThread(126, 0xC);
-        *push = true;
-    } else if (type == u"move") {
-        if (const auto items = pairItems(arguments)) {
-            const float dx = float(Coercion::doubleValue(items->first));
-            const float dy = float(Coercion::doubleValue(items->second));
+        const quint16 arrow = key == u"{DOWN}" ? 125 : key == u"{UP}" ? 126 : 0;
+        // Any other text presses nothing; the push alone is left, where the flavour pushes.
+        if (!arrow && !pushes())
+            return std::nullopt;
+        return Planned{done([this, arrow] {
+                           if (arrow)
+                               input_.PostKeyPressOnMainThread(arrow, 0xC);
+                       }),
+                       true};
+    }
+    if (type == u"move") {
+        const auto items = pairItems(arguments);
+        if (!items)
+            return std::nullopt;
+        const float dx = float(Coercion::doubleValue(items->first));
+        const float dy = float(Coercion::doubleValue(items->second));
+        return Planned{done([this, dx, dy] {
             if (isDragging_)
                 dragMove(dx, dy);
             else
                 postMouseMoveToX(dx, dy);
-        }
-    } else if (type == u"scroll") {
-        if (const auto items = pairItems(arguments)) {
-            const qint32 x = int32Value(items->first);
-            const qint32 y = int32Value(items->second);
+        })};
+    }
+    if (type == u"scroll") {
+        const auto items = pairItems(arguments);
+        if (!items)
+            return std::nullopt;
+        const qint32 x = int32Value(items->first);
+        const qint32 y = int32Value(items->second);
+        return Planned{done([this, x, y] {
             if (std::llabs(qint64(x)) > std::llabs(qint64(y)))
                 input_.PostHorizontalScroll(x);
             else
                 input_.PostVerticalScroll(float(y));
             LOG_INFO("scroll: x = {} , y = {}", x, y);
-        }
-    } else if (type == u"click") {
-        input_.PostClick();
-        input_.PostMouseUp();
-        *push = true;
-    } else if (type == u"doubleclick") {
-        input_.PostDoubleClick();
-        *push = true;
-    } else if (type == u"tripleclick") {
-        input_.PostTripleClick();
-        *push = true;
-    } else if (type == u"rightclick") {
-        input_.PostRightClick();
-        *push = true;
-    } else if (type == u"mousedown") {
-        isDragging_ = true;
-        _sendMouseEvent(platform::EventType::LeftMouseDown, platform::MouseButton::Left);
-    } else if (type == u"mouseup") {
-        isDragging_ = false;
-        input_.PostMouseUp();
-    } else if (type == u"key") {
-        if (const auto press = KeyCodeConverter().keyCodeOfKeyName(arguments))
-            input_.PostKeyPressOnMainThread(quint16(press->keyCode()), quint64(press->modifier()));
-    } else if (type == u"text") {
-        input_.TypeText(arguments);
-    } else if (type == u"ccmd") {
-        collaborators_.computerControl->executeCommandString(arguments);
-    } else {
-        return false;
+        })};
     }
-    return true;
+    if (type == u"click")
+        return Planned{done([this] {
+                           input_.PostClick();
+                           input_.PostMouseUp();
+                       }),
+                       true};
+    if (type == u"doubleclick")
+        return Planned{done([this] { input_.PostDoubleClick(); }), true};
+    if (type == u"tripleclick")
+        return Planned{done([this] { input_.PostTripleClick(); }), true};
+    if (type == u"rightclick")
+        return Planned{done([this] { input_.PostRightClick(); }), true};
+    if (type == u"mousedown")
+        return Planned{done([this] {
+            isDragging_ = true;
+            _sendMouseEvent(platform::EventType::LeftMouseDown, platform::MouseButton::Left);
+        })};
+    if (type == u"mouseup")
+        return Planned{done([this] {
+            isDragging_ = false;
+            input_.PostMouseUp();
+        })};
+    if (type == u"key") {
+        const auto press = KeyCodeConverter().keyCodeOfKeyName(arguments);
+        if (!press)
+            return std::nullopt;
+        return Planned{done([this, code = quint16(press->keyCode()), flags = quint64(press->modifier())] {
+            input_.PostKeyPressOnMainThread(code, flags);
+        })};
+    }
+    if (type == u"text") {
+        if (StringHelper::isNullOrEmpty(arguments))
+            return std::nullopt;
+        return Planned{done([this, text = *arguments] { input_.TypeText(text); })};
+    }
+    // "qcmd" and every other type do nothing.
+    return std::nullopt;
 }
 
 // ---- Pointer input with the drag state -------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include "core/Flavour.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +22,8 @@ class SWDMacNetworkManager;
 
 // Runs the phone's command strings ("<id>|<type>|<arguments>") from the LAN and the cloud: drops
 // repeated ids, refuses everything but pairing while no phone is paired (and, while a phone is paired
-// over the LAN, every LAN command but pairing from another address), and dispatches each type.
+// over the LAN, every LAN command but pairing from another address), and dispatches each type. Only
+// the id of a command that was accepted and did something is recorded.
 class SWDMacCommandManager {
 public:
     struct Collaborators {
@@ -64,22 +66,35 @@ public:
                                            QStringLiteral("qcmd"),      QStringLiteral("ccmd")};
 
 private:
-    // Records the id unless it was seen before (an id other than "0"); false for a repeat.
-    bool recordCommandId(const QString& id);
-    // Dispatches one type; says whether the slide information is pushed afterwards.
-    bool dispatch(const QString& type, const std::optional<QString>& arguments,
-                  const std::optional<QString>& fromIpAddr, bool paired);
-    // "move" and "scroll" and the rest of the pointer and keyboard types; false when the type is none of
-    // them.
-    bool dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push);
+    // One command as planned before its id is claimed: `run` does it and says whether it turned out to
+    // do anything; `push` asks for the slide-information push after it.
+    struct Planned {
+        std::function<bool()> run;
+        bool push = false;
+    };
+    // Claims the id for the caller about to run its command: false when the id was recorded before or
+    // another caller is running a command with it ("0" is never refused).
+    bool claimCommandId(const QString& id);
+    // Ends the claim: the id is recorded when the command did something, otherwise forgotten.
+    void settleCommandId(const QString& id, bool acted);
+    // What the type does with these arguments; nothing when the pairing gate refuses it or it would do
+    // nothing (an unknown type, "qcmd", missing or malformed arguments, a key name that names no key).
+    std::optional<Planned> plan(const QString& type, const std::optional<QString>& arguments,
+                                const std::optional<QString>& fromIpAddr, bool paired);
+    // The pointer and keyboard types.
+    std::optional<Planned> planInput(const QString& type, const std::optional<QString>& arguments);
+    // Whether this flavour pushes the slide information after a command.
+    bool pushes() const;
     void dragMove(float dx, float dy);
 
     Collaborators collaborators_;
     SynthesisedInput input_;
     // The seen-id table: a digest of each of the last million ids or so, not the commands, so a flood of
-    // distinct ids costs a bounded amount, however long the commands are.
+    // distinct ids costs a bounded amount, however long the commands are. Beside it, the ids of the
+    // commands running now (one a caller at most).
     mutable std::mutex executedMutex_;
     SeenCommandIds executedCommandIds_;
+    QSet<QString> runningCommandIds_;
 
     // Drag state, shared by the command threads and the countdown's ticks on the main thread. The lock
     // is never held while waiting for the main thread.

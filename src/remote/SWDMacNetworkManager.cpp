@@ -14,6 +14,7 @@
 #include "presentation/PowerPointHelper.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QTimer>
 
 SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
@@ -52,6 +53,9 @@ void SWDMacNetworkManager::initialNetwork() {
         isAcceptingNewConnection_ = true;
     }
     afNetworkManager_ = std::make_unique<QNetworkAccessManager>();
+    // The cloud API does not redirect: a 3xx answer is a failed request, never followed (a 307 would
+    // post the slide information wherever its Location names).
+    afNetworkManager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     makeUploadHandOver();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();
@@ -157,7 +161,7 @@ QHash<QString, ClientInfo> SWDMacNetworkManager::connectingDeviceDic() const {
     return connectingDeviceDic_;
 }
 
-void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
+bool SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
                                                      const std::optional<QString>& fromIpAddr) {
     {
         std::lock_guard lock(devicesMutex_);
@@ -165,7 +169,7 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         const bool paired = existing != connectingDeviceDic_.cend();
         if (!paired && !isAcceptingNewConnection_) {
             LOG_INFO("Connection refuse: not accepting a machine that is not connected");
-            return;
+            return false;
         }
         const std::optional<QString> address =
             fromIpAddr ? fromIpAddr : (paired ? existing->ipAddress : std::nullopt);
@@ -178,16 +182,18 @@ void SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
         Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
     }
     post(Notifications::kUpdateConnectionStatus, std::optional<QString>(deviceName));
+    return true;
 }
 
-void SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
+bool SWDMacNetworkManager::disconnectWithDevice(const QString& deviceId) {
     {
         std::lock_guard lock(devicesMutex_);
         if (!connectingDeviceDic_.remove(deviceId))
-            return;
+            return false;
         isAcceptingNewConnection_ = true;
     }
     post(Notifications::kUpdateConnectionStatus, std::optional<QString>(QString()));
+    return true;
 }
 
 void SWDMacNetworkManager::disconnect() {

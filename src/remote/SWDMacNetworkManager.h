@@ -69,9 +69,11 @@ public:
     // Whether a LAN command from the host may run: no phone is paired over the LAN (none at all, or one
     // paired through the cloud without an address), or the host is that phone's address.
     bool acceptsLanCommandFrom(const QString& host) const;
-    void acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
+    // Pairs the device; false, changing nothing, when another phone is paired.
+    bool acceptConnectFromDeviceId(const QString& deviceId, const QString& deviceName,
                                    const std::optional<QString>& fromIpAddr);
-    void disconnectWithDevice(const QString& deviceId);
+    // Unpairs the device; false, changing nothing, when it is not paired.
+    bool disconnectWithDevice(const QString& deviceId);
     void disconnect();
     void setConnectionAccepted(bool accepted);
     bool isAcceptingNewConnection() const;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -17,6 +18,7 @@ struct FakeCloud::Impl {
     int delayMs = 0;
     std::deque<QByteArray> commands;
     std::pair<QByteArray, QByteArray> appVersions{"{}", "application/json"};
+    std::map<std::string, int> redirects; // path to status
     std::vector<Request> requests;
     quint16 port = 0;
     std::unique_ptr<httplib::Server> server;
@@ -34,14 +36,22 @@ struct FakeCloud::Impl {
                             header("Content-Type"), header("Accept")});
     }
 
-    // Applies the failure modes; true when the request was answered by one of them.
-    bool failed(httplib::Response& response) {
+    // Applies the redirects and the failure modes; true when the request was answered by one of them.
+    bool failed(const httplib::Request& request, httplib::Response& response) {
         Mode now;
         int delay;
+        int redirect = 0;
         {
             std::lock_guard lock(mutex);
             now = mode;
             delay = delayMs;
+            if (const auto it = redirects.find(request.path); it != redirects.end())
+                redirect = it->second;
+        }
+        if (redirect) {
+            response.status = redirect;
+            response.set_header("Location", (redirect == 307 ? "/moved" : "") + request.target);
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         switch (now) {
@@ -85,14 +95,14 @@ struct FakeCloud::Impl {
         };
         s->Get("/api/heartBeat", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
-            if (failed(response))
+            if (failed(r, response))
                 return;
             std::lock_guard lock(mutex);
             response.set_content(heartbeatBody.toStdString(), "application/json");
         });
         s->Get("/api/Command", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
-            if (failed(response))
+            if (failed(r, response))
                 return;
             std::unique_lock lock(mutex);
             commandQueued.wait_for(lock, std::chrono::milliseconds(pollHoldMs),
@@ -106,17 +116,25 @@ struct FakeCloud::Impl {
         });
         s->Get("/api/AppVersions", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
-            if (failed(response))
+            if (failed(r, response))
                 return;
             std::lock_guard lock(mutex);
             response.set_content(appVersions.first.toStdString(), appVersions.second.toStdString());
         });
         s->Post("/api/Info", [this](const httplib::Request& r, httplib::Response& response) {
             record(r);
-            if (failed(response))
+            if (failed(r, response))
                 return;
             response.set_content("true", "application/json");
         });
+        // Where a 307 sends its requests: answered as the cloud would answer them.
+        const auto moved = [this](const httplib::Request& r, httplib::Response& response) {
+            record(r);
+            std::lock_guard lock(mutex);
+            response.set_content(heartbeatBody.toStdString(), "application/json");
+        };
+        s->Get("/moved/.*", moved);
+        s->Post("/moved/.*", moved);
         if (port == 0)
             port = quint16(s->bind_to_any_port("127.0.0.1"));
         else if (!s->bind_to_port("127.0.0.1", port))
@@ -204,6 +222,14 @@ void FakeCloud::queueCommand(const QByteArray& body) {
 void FakeCloud::setAppVersions(const QByteArray& body, const QByteArray& contentType) {
     std::lock_guard lock(impl_->mutex);
     impl_->appVersions = {body, contentType};
+}
+
+void FakeCloud::setRedirect(const QString& path, int status) {
+    std::lock_guard lock(impl_->mutex);
+    if (status)
+        impl_->redirects[path.toStdString()] = status;
+    else
+        impl_->redirects.erase(path.toStdString());
 }
 
 std::vector<FakeCloud::Request> FakeCloud::requests() const {

@@ -40,6 +40,10 @@ public:
     void queueCommand(const QByteArray& body);
     // The answer to the update check.
     void setAppVersions(const QByteArray& body, const QByteArray& contentType = "application/json");
+    // Requests to the path are answered with the redirect status (0: no longer): a 307 sends them to
+    // "/moved" followed by what they asked for, where they are answered as if all were well; any other
+    // status to what they asked for again (a loop).
+    void setRedirect(const QString& path, int status);
 
     std::vector<Request> requests() const;
     std::vector<Request> requests(const QString& path) const;

@@ -22,11 +22,13 @@ TEST(StringHelper, NullOrEmptyAndEscapingForJsonText) {
     EXPECT_FALSE(StringHelper::isNullOrEmpty(QVariant(0)));
     EXPECT_FALSE(StringHelper::isNullOrEmpty(QVariant(QStringList{""})));
 
-    // Escaped for a JSON string: tab and vertical tab as line feeds, bell and NUL dropped, the rest kept.
-    const QString note =
-        QString("Line \"one\"\\\r\nTab\there\vend\f") + QChar(7) + QChar(0) + QChar(0x1b) + "中文";
+    // Escaped for a JSON string: tab and vertical tab as line feeds, bell and NUL dropped, the other
+    // control characters as \u00xx, the rest kept.
+    const QString note = QString("Line \"one\"\\\r\nTab\there\vend\f") + QChar(7) + QChar(0) + QChar(0x1b) +
+                         QChar(0x1f) + QChar(0x7f) + "中文";
     const QString escaped = *StringHelper::removeEscapeCharacterOfString(note);
-    EXPECT_EQ(escaped, QString("Line \\\"one\\\"\\\\\\r\\nTab\\nhere\\nend\\f") + QChar(0x1b) + "中文");
+    EXPECT_EQ(escaped,
+              QString("Line \\\"one\\\"\\\\\\r\\nTab\\nhere\\nend\\f\\u001b\\u001f") + QChar(0x7f) + "中文");
     EXPECT_FALSE(StringHelper::removeEscapeCharacterOfString(std::nullopt));
 }
 

@@ -138,6 +138,40 @@ TEST_F(SlideInfoTest, DocumentIsOneLineOfThirteenQuotedMembersThatParsesAsJson) 
     EXPECT_NEAR(qGray(next.pixel(400, 300)), 80, 6);    // page 3
 }
 
+// Notes holding control characters: both kinds stay JSON and give the note back, tab and vertical tab
+// as line feeds, bell and NUL dropped, every other character as it was. Qt's parser takes a raw control
+// character inside a string; JSON does not, so the document is also searched for one.
+TEST_F(SlideInfoTest, NotesWithControlCharactersKeepBothKindsJson) {
+    openPowerPoint(2, 1);
+    std::vector<std::pair<std::string, QString>> notes;
+    for (char16_t c = 1; c < 0x20; ++c)
+        notes.emplace_back("U+" + QString::number(c, 16).toStdString(),
+                           QStringLiteral("a") + QChar(c) + u'b');
+    notes.emplace_back("the table's own", QString("\\\"\r\t\n\a\f\v") + QChar(0) + "end");
+    notes.emplace_back("colour codes", QStringLiteral("\x1b[31mred\x1b[0m \\u001b"));
+    QString run;
+    for (int i = 0; i < 2000; ++i)
+        run += QChar(char16_t(i % 0x20));
+    notes.emplace_back("a long run", run);
+    for (const auto& [name, note] : notes) {
+        scripts->answerText("getPptCurrentPageNote", note);
+        QString expected = note;
+        expected.replace(u'\t', u'\n').replace(u'\v', u'\n').remove(QChar(7)).remove(QChar(0));
+        for (const bool cloud : {false, true}) {
+            const QString doc = helper->getSlideInfoString(cloud, 0);
+            QJsonParseError error;
+            const QJsonObject json = QJsonDocument::fromJson(doc.toUtf8(), &error).object();
+            ASSERT_EQ(error.error, QJsonParseError::NoError)
+                << name << (cloud ? " cloud: " : " LAN: ") << error.errorString().toStdString() << " at "
+                << error.offset;
+            EXPECT_EQ(doc.indexOf(QRegularExpression(QStringLiteral("[\\x{0}-\\x{1f}]"))), -1)
+                << name << (cloud ? " cloud" : " LAN") << ": a raw control character";
+            EXPECT_EQ(json["Note"].toString(), expected) << name << (cloud ? " cloud" : " LAN");
+            EXPECT_EQ(json.size(), 13) << name;
+        }
+    }
+}
+
 TEST_F(SlideInfoTest, CloudKindHasSmallThumbnailsFromTheSlideRatio) {
     openPowerPoint(2, 1, QSizeF(1280, 720));
     const QJsonObject json = QJsonDocument::fromJson(helper->getSlideInfoString(true, 0).toUtf8()).object();

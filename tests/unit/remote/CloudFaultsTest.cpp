@@ -41,10 +41,24 @@ protected:
         scripts->answerText("getPdfPath", cache.path() + "/");
         presentation = PowerPointHelper::create(
             {scripts, std::make_shared<RecordingCommandRunner>(), facts, Flavour::SlideWand, 1e6});
+        makeNetwork();
+    }
+    void makeNetwork() {
+        network.reset();
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             std::make_shared<FakeDatagramTransport>(),
             [this](const std::optional<QString>&, const std::optional<QString>&) { ++executed; },
             [this]() -> PowerPointHelper& { return *presentation; }, facts});
+    }
+    // Sends one heartbeat and waits for its end: the connection state it posted.
+    int heartbeat() {
+        const size_t posts = apiPosts().size();
+        network->sendApiHeartBeat();
+        if (!waitUntil([&] { return apiPosts().size() > posts; }, 8000)) {
+            ADD_FAILURE() << "no end of the heartbeat";
+            return -1;
+        }
+        return apiPosts().back();
     }
     void TearDown() override {
         cloud.setMode(FakeCloud::Mode::Up);
@@ -138,4 +152,44 @@ TEST_F(CloudFaultsTest, PollsThatComeBackEmptyOrFailArePacedAndAnOldHeartbeatCha
     waitUntil([] { return false; }, 2000); // the old answer arrives meanwhile
     EXPECT_EQ(apiPosts().size(), before + 1);
     EXPECT_EQ(network->apiHeartBeatFailureCount(), 0);
+}
+
+// The cloud API does not redirect: a 3xx answer is one failed request, paced like the other failures,
+// and nothing goes where its Location names, whether it loops back (302) or points elsewhere (307).
+TEST_F(CloudFaultsTest, ARedirectIsAFailedRequestThatIsNotFollowed) {
+    const LogRecorder log;
+    for (const int status : {302, 307}) {
+        SCOPED_TRACE(status);
+        makeNetwork(); // polls start without failures behind them
+        cloud.clearRequests();
+        cloud.setRedirect("/api/heartBeat", status);
+        EXPECT_EQ(heartbeat(), 0);
+        EXPECT_EQ(cloud.requests("/api/heartBeat").size(), 1u);
+        cloud.setRedirect("/api/heartBeat", 0);
+
+        // Polls while heartbeats succeed: each fails, and the next waits 1 s, then 2 s.
+        cloud.setRedirect("/api/Command", status);
+        EXPECT_EQ(heartbeat(), 1);
+        waitUntil([] { return false; }, 3500);
+        const size_t polls = cloud.requests("/api/Command").size();
+        EXPECT_GE(polls, 2u);
+        EXPECT_LE(polls, 3u);
+
+        cloud.setRedirect("/api/Info", status);
+        network->postSlideInfoToApi("{}");
+        const auto uploadFailed = [&] {
+            for (const std::string& line : log.at(spdlog::level::err))
+                if (line.rfind("POST Failed", 0) == 0 &&
+                    line.find("Status code = " + std::to_string(status)) != std::string::npos)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(waitUntil(uploadFailed, 5000)) << "the upload did not fail";
+        EXPECT_EQ(cloud.requests("/api/Info").size(), 1u);
+        for (const FakeCloud::Request& request : cloud.requests())
+            EXPECT_FALSE(request.path.startsWith("/moved"))
+                << request.method.toStdString() << " " << request.path.toStdString();
+        cloud.setRedirect("/api/Command", 0);
+        cloud.setRedirect("/api/Info", 0);
+    }
 }

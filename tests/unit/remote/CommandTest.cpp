@@ -40,14 +40,14 @@ TEST_F(CommandTest, EachCommandInTurn) {
         bool pushed;
     } steps[] = {
         {"no bar here", nullptr, "Invalid command.", false},
-        // Unpaired, only connect and disconnect pass; the refused id is recorded all the same.
+        // Unpaired, only connect and disconnect pass; the refused id is not recorded.
         {"ID9|start\n|click\n|heartbeat|1", kPhone, "", false},
-        {"1|connect|onlyone", kPhone, "", true}, // every connect pushes
-        {"2|connect|", kPhone, "", true},
+        {"1|connect|onlyone", kPhone, "", false}, // only a connect that pairs pushes
+        {"2|connect|", kPhone, "", false},
         {"3|CONNECT|A,Anna,extra", kPhone,
          "Confirm to 192.168.1.20:51301 from 3, status Anna, Send confirm to 192.168.1.20:51301", true},
         {"4|disconnect|A", nullptr, "", false}, // one item: still paired
-        {"id9|start", nullptr, "", false},
+        {"id9|start", nullptr, noSlides, true}, // the id refused before pairing runs now
         {"7|click", nullptr,
          "down b0 (200,150) c, up b0 (200,150) c, up b0 (200,150) c, cmd: click, cmd: mouseup", true},
         {"7|click", nullptr, "", false},
@@ -90,7 +90,10 @@ TEST_F(CommandTest, EachCommandInTurn) {
     EXPECT_EQ(lan.values("kLanConnectionStatusChanged"), std::vector{1});
     EXPECT_TRUE(executor->hasSeenCommandId("id9") && executor->hasSeenCommandId("0"));
     EXPECT_FALSE(executor->hasSeenCommandId("ID9") || executor->hasSeenCommandId(""));
-    EXPECT_EQ(executor->seenCommandIdCount(), 9u);
+    // Only the commands that did something: 3, id9, 7, 0 and 5.
+    for (const char* inert : {"1", "2", "4", "11"})
+        EXPECT_FALSE(executor->hasSeenCommandId(inert)) << inert;
+    EXPECT_EQ(executor->seenCommandIdCount(), 5u);
 
     run("|connect|A,Phone A", kPhone);
     for (const auto& [mode, allowed] :
@@ -227,6 +230,47 @@ TEST_F(CommandTest, OneIdFromManyThreadsRunsOnce) {
     const int before = pushes;
     onThreads(8, [&](int) { executor->executeCommand(QStringLiteral("77|start"), std::nullopt); });
     EXPECT_EQ(pushes, before + 1);
+    // A command that does nothing leaves its id free, however many threads send it.
+    onThreads(8, [&](int) { executor->executeCommand(QStringLiteral("78|connect|B,Other"), std::nullopt); });
+    EXPECT_EQ(run("78|start"), "Error: Fail to start playing slide!");
+}
+
+// Before the phone pairs and after, another host's commands that are refused or do nothing spend none
+// of the phone's ids; a disconnect still comes from any address.
+TEST_F(CommandTest, AStrangerSpendsNoIdsOfThePhone) {
+    const char* const kStranger = "192.168.1.66";
+    const char* const inert[] = {"nop",
+                                 "click",
+                                 "start",
+                                 "heartbeat|9",
+                                 "cmd|{down}",
+                                 "key|esc",
+                                 "connect|onlyone",
+                                 "connect|",
+                                 "disconnect|A,x",
+                                 "qcmd|x",
+                                 "mode|presentation",
+                                 "ccmd|sleep",
+                                 "text|hi",
+                                 "move|(1,1)"};
+    QStringList spent;
+    for (int id = 1; id <= 3000; ++id)
+        spent.append(QString::number(id) + u'|' + QString::fromUtf8(inert[id % std::size(inert)]));
+    EXPECT_EQ(run(spent.join(u'\n'), kStranger), "");
+    EXPECT_EQ(executor->seenCommandIdCount(), 0u);
+
+    EXPECT_EQ(run("1|connect|A,Phone A", kPhone),
+              "Confirm to 192.168.1.20:51301 from 3, status Phone A, Send confirm to 192.168.1.20:51301");
+    EXPECT_EQ(run("2|heartbeat|42", kPhone), "heartBeat|OK:42 to 192.168.1.20:51302 from 1");
+    // Paired over the LAN: another phone's connect is refused, the stranger's other commands too.
+    EXPECT_EQ(run("3|connect|B,Other\n4|disconnect|B,x\n5|click\n2999|bogus", kStranger),
+              "Connection refuse: not accepting a machine that is not connected");
+    EXPECT_EQ(run("3|cmd|{down}\n2999|key|esc", kPhone), "0xc+Down, Escape");
+    EXPECT_EQ(run("6|disconnect|A,x", kStranger), "status ");
+    EXPECT_EQ(executor->seenCommandIdCount(), 5u);
+    // A phone paired through the cloud is commanded over the LAN from any address.
+    EXPECT_EQ(run("7|connect|C,Cloud phone"), "status Cloud phone");
+    EXPECT_EQ(run("8|key|esc", kStranger), "Escape");
 }
 
 TEST_F(CommandTest, BundleScriptsRunOneAtATime) {
