@@ -26,7 +26,7 @@ class CommandTest : public RemoteTest {};
 } // namespace
 
 TEST_F(CommandTest, EachCommandInTurn) {
-    const NotificationRecorder lan{{"kLanConnectionStatusChanged"}};
+    const NotificationRecorder lan{{Notifications::kLanConnectionStatusChanged.qname()}};
     const std::string noSlides = "Error: Fail to start playing slide!";
     const auto clicks = [](int n) {
         std::vector<std::string> events(n,
@@ -87,7 +87,7 @@ TEST_F(CommandTest, EachCommandInTurn) {
         EXPECT_EQ(run(QString::fromUtf8(step.command), step.from), step.effect) << step.command;
         EXPECT_EQ(pushes > before, step.pushed) << step.command;
     }
-    EXPECT_EQ(lan.values("kLanConnectionStatusChanged"), std::vector{1});
+    EXPECT_EQ(lan.values(Notifications::kLanConnectionStatusChanged.qname()), std::vector{1});
     EXPECT_TRUE(executor->hasSeenCommandId("id9") && executor->hasSeenCommandId("0"));
     EXPECT_FALSE(executor->hasSeenCommandId("ID9") || executor->hasSeenCommandId(""));
     // Only the commands that did something: 3, id9, 7, 0 and 5.
