@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -162,6 +163,9 @@ std::optional<std::pair<int, int>> toXPoint(QPointF p) {
 
 constexpr KeySym kUnicodeKeysymBase = 0x1000000;
 
+// How often, at most, the poster reads its connection for the server's notices (see takeServerNotices).
+constexpr auto kNoticeReadInterval = std::chrono::milliseconds(1);
+
 // The key symbol that types a code point: Latin-1 symbols are the code point itself, the rest of
 // Unicode is 0x1000000 plus the code point. Line breaks and tabs type their keys; other controls
 // nothing.
@@ -202,6 +206,8 @@ struct X11EventPoster::Impl {
     std::uint64_t mapReads = 0;
     // The type of the XKB extension's events; 0 without the extension.
     int xkbEventType = 0;
+    // When the connection was last read for notices.
+    std::chrono::steady_clock::time_point noticesRead;
     // Key codes lent to symbols the keyboard has no key for (see open()), in turn.
     std::vector<KeyCode> spare;
     size_t nextSpare = 0;
@@ -242,11 +248,17 @@ struct X11EventPoster::Impl {
             xkbEventType = eventBase;
     }
 
-    // Takes the events the server sent this connection so far: what the socket holds is read without
-    // waiting and without a round trip. The connection selects only the notices of keyboard mapping
-    // changes, among them those of this poster's own changes.
+    // Takes the events the server sent this connection: those Xlib read already (a round trip reads
+    // what came before its reply) and, at most once every kNoticeReadInterval, what the socket holds,
+    // read without waiting and without a round trip. Reading the socket is a system call, which at
+    // every event would cost a key press a good part of its time. The connection selects only the
+    // notices of keyboard mapping changes, among them those of this poster's own changes.
     void takeServerNotices() {
-        while (XEventsQueued(display, QueuedAfterReading) > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        const bool readSocket = now - noticesRead >= kNoticeReadInterval;
+        if (readSocket)
+            noticesRead = now;
+        while (XEventsQueued(display, readSocket ? QueuedAfterReading : QueuedAlready) > 0) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.type == MappingNotify) {

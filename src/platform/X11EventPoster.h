@@ -27,9 +27,11 @@ namespace platform {
 //   nothing; those stay mapped (a client reads the map when it handles the mapping change, which may
 //   be after later events) and are reused in turn.
 // - The keyboard map is read when the poster opens and again only after the server announced a change
-//   of it (a mapping notice, which every client gets): each event posted first takes the notices the
-//   connection has received, without a round trip, and a key event reads the map again when one said
-//   the keyboard changed. A change that is still on its way when a key is posted is seen by the next.
+//   of it (a mapping notice): each event posted first takes the notices the connection has received,
+//   without a round trip, and a key event reads the map again when one said the keyboard changed. The
+//   socket is read for notices at most once a millisecond (a round trip such as cursorLocation()
+//   reads them too), so a change announced just before a key is posted may be seen only by a later
+//   key, as one still on its way.
 class X11EventPoster : public EventPoster {
 public:
     static constexpr int kPixelsPerWheelClick = 30;

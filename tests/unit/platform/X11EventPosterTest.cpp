@@ -385,7 +385,7 @@ TEST_F(X11EventPosterTest, KeyboardMapIsKeptUntilTheServerAnnouncesAChange) {
         if (HasFatalFailure())
             return;
         // A round trip on the poster's connection: the notices of the change, sent before its reply,
-        // are on the connection now.
+        // are read with it.
         poster->cursorLocation();
         const std::uint64_t before = poster->keyboardMapReads();
         ASSERT_TRUE(poster->post(step.typed));
