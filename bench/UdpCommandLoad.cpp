@@ -18,7 +18,10 @@
 //     --samples       datagrams of the paced latency run of each round (default 1000)
 //     --rate          datagrams a second of the steady-rate run (default 6000)
 //     --rate-seconds  how long the steady-rate run sends (default 2)
-//     --senders       sending threads a socket (default 2: one sender is slower than one receiver)
+//     --senders       sending threads a socket of the raw receive runs (default 2: one sender is slower
+//                     than one receiver); the service's floods have one a socket, which is more than
+//                     it takes
+//     --x-pid PID     the X server's process, whose CPU use is shown beside each run's
 //     --netns NAME    send from this network namespace (otherwise from loopback) ...
 //     --to ADDRESS    ... to this address of this machine
 #include "XKeyProbe.h"
@@ -41,8 +44,10 @@
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -89,6 +94,7 @@ struct Options {
     int senders = 2;
     std::string netns;
     std::string to;
+    int xServerPid = 0;
 };
 
 double secondsBetween(Clock::time_point from, Clock::time_point to) {
@@ -114,6 +120,77 @@ QString loadAverage() {
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLatin1(file.readAll()).section(u' ', 0, 2);
+}
+
+// The thread that drives the runs (the X reference taps on it). Threads it starts take its name, so it
+// is known by its id.
+std::atomic<int> driverThread{0};
+
+// Names the calling thread: the CPU use of a run leaves out the threads of the bench itself.
+void nameThread(const char* name) {
+    pthread_setname_np(pthread_self(), name);
+}
+
+// Clock ticks of CPU time a thread or process used, from its stat file; -1 when it cannot be read.
+long long ticksOf(const std::string& statPath, std::string* name = nullptr) {
+    QFile file(QString::fromStdString(statPath));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const std::string stat = file.readAll().toStdString();
+    const size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos)
+        return -1;
+    if (name)
+        *name = stat.substr(open + 1, close - open - 1);
+    // After the name: state, then fields 4 to 13, then utime and stime (fields 14 and 15).
+    std::vector<std::string> fields;
+    size_t at = close + 2;
+    while (at < stat.size() && fields.size() < 13) {
+        const size_t end = stat.find(' ', at);
+        fields.push_back(stat.substr(at, end - at));
+        at = end == std::string::npos ? stat.size() : end + 1;
+    }
+    return fields.size() == 13 ? std::atoll(fields[11].c_str()) + std::atoll(fields[12].c_str()) : -1;
+}
+
+// CPU time so far: the main thread's, the other threads' of the service (all but those the bench named
+// for itself), the X server's.
+struct CpuTicks {
+    long long main = 0, service = 0, x = 0;
+};
+
+CpuTicks cpuTicks(const Options& options) {
+    CpuTicks ticks;
+    const int self = int(::getpid());
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks)) {
+            const int tid = std::atoi(entry->d_name);
+            std::string name;
+            const long long used =
+                tid > 0 ? ticksOf("/proc/self/task/" + std::to_string(tid) + "/stat", &name) : -1;
+            if (used < 0)
+                continue;
+            if (tid == self)
+                ticks.main += used;
+            else if (tid != driverThread && name != "sender" && name != "receiver" && name != "xrecorder")
+                ticks.service += used;
+        }
+        ::closedir(tasks);
+    }
+    if (options.xServerPid > 0)
+        ticks.x = std::max(0LL, ticksOf("/proc/" + std::to_string(options.xServerPid) + "/stat"));
+    return ticks;
+}
+
+// Shares of one core over the seconds: main thread, service threads, X server.
+struct CpuUse {
+    double main = 0, service = 0, x = 0;
+};
+
+CpuUse cpuUse(const CpuTicks& from, const CpuTicks& to, double seconds) {
+    const double perTick = 1.0 / double(::sysconf(_SC_CLK_TCK)) / std::max(seconds, 1e-3);
+    return {double(to.main - from.main) * perTick, double(to.service - from.service) * perTick,
+            double(to.x - from.x) * perTick};
 }
 
 // Waits until the count stopped changing for kDrainQuiet (at most kDrainLimit).
@@ -195,6 +272,7 @@ private:
 // sender's host.
 quint64 flood(const SenderHost& host, quint16 port, const std::string& prefix, const std::string& tail,
               Clock::time_point deadline) {
+    nameThread("sender");
     if (!host.enter())
         return 0;
     const SenderSocket socket(host.target(), port);
@@ -220,10 +298,10 @@ quint64 flood(const SenderHost& host, quint16 port, const std::string& prefix, c
     return sent;
 }
 
-// options.senders floods per port at once, each from a thread of its own; gives the total sent.
+// `perPort` floods per port at once, each from a thread of its own; gives the total sent.
 quint64 floodAll(const SenderHost& host, const std::vector<quint16>& ports, const std::string& runName,
-                 const std::string& tail, Clock::time_point deadline, const Options& options) {
-    const size_t senders = ports.size() * size_t(options.senders);
+                 const std::string& tail, Clock::time_point deadline, int perPort) {
+    const size_t senders = ports.size() * size_t(perPort);
     std::vector<quint64> sent(senders, 0);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < senders; ++i)
@@ -360,6 +438,7 @@ struct RunResult {
     quint64 sent = 0;
     quint64 arrived = 0;
     std::string check;
+    CpuUse cpu; // from the start of the run to the last arrival
     double sentPerSecond() const { return sendSeconds > 0 ? double(sent) / sendSeconds : 0; }
     double arrivedPerSecond() const { return seconds > 0 ? double(arrived) / seconds : 0; }
 };
@@ -402,6 +481,7 @@ RunResult rawReceive(const SenderHost& host, int sockets, const Options& options
     std::vector<std::thread> receivers;
     for (int fd : fds)
         receivers.emplace_back([&, fd] {
+            nameThread("receiver");
             // Only counted: a datagram longer than its buffer is cut, which changes nothing here.
             std::vector<char> buffers(size_t(kReceiveBatch) * 256);
             iovec parts[kReceiveBatch];
@@ -424,7 +504,7 @@ RunResult rawReceive(const SenderHost& host, int sockets, const Options& options
     result.name = "raw receive, " + std::to_string(sockets) + (sockets == 1 ? " socket" : " sockets");
     const auto start = Clock::now();
     result.sent =
-        floodAll(host, ports, "raw", "key|esc", start + secondsToDuration(options.seconds), options);
+        floodAll(host, ports, "raw", "key|esc", start + secondsToDuration(options.seconds), options.senders);
     const auto sendEnd = Clock::now();
     drain([&] { return count.load(); });
     stop = true;
@@ -444,6 +524,7 @@ RunResult xtestLoop(const Options& options) {
     result.name = "plain XTest loop";
     resetKeyDowns();
     std::string why;
+    const CpuTicks ticksBefore = cpuTicks(options);
     const auto start = Clock::now();
     result.sent = tapKeysWithXTest(start + secondsToDuration(options.seconds), why);
     const auto sendEnd = Clock::now();
@@ -454,6 +535,7 @@ RunResult xtestLoop(const Options& options) {
     drain(keyDownsSeen);
     const auto [count, last] = keyDownsAtWindow.read();
     result = finish(std::move(result), start, sendEnd, count, last, options);
+    result.cpu = cpuUse(ticksBefore, cpuTicks(options), result.seconds);
     const quint64 delivered = keyDownsAtWindow.count();
     result.check = (delivered == result.sent ? "ok"
                                              : "MISMATCH: taps " + std::to_string(result.sent) +
@@ -569,6 +651,7 @@ private:
 bool pair(const SenderHost& host, Service& service) {
     bool sent = false;
     std::thread phone([&] {
+        nameThread("sender");
         if (!host.enter())
             return;
         const SenderSocket socket(host.target(), service.ports()[0]);
@@ -596,16 +679,18 @@ RunResult serviceLoad(const SenderHost& host, int sockets, const std::string& ta
     CountingPoster& poster = *servicePoster;
     poster.reset();
     resetKeyDowns();
+    const CpuTicks ticksBefore = cpuTicks(options);
     const std::uint64_t mapReadsBefore = poster.keyboardMapReads();
     const bool pointer = tail.rfind("move", 0) == 0;
     const std::vector<quint16> ports(service.ports().begin(), service.ports().begin() + sockets);
     const auto start = Clock::now();
-    result.sent = floodAll(host, ports, "load", tail, start + secondsToDuration(options.seconds), options);
+    result.sent = floodAll(host, ports, "load", tail, start + secondsToDuration(options.seconds), 1);
     const auto sendEnd = Clock::now();
     Arrivals& handled = pointer ? poster.moves : keyDownsAtWindow;
     drain([&] { return keyDownsSeen() + poster.downs + poster.moves.count(); });
     const auto [count, last] = handled.read();
     result = finish(std::move(result), start, sendEnd, count, last, options);
+    result.cpu = cpuUse(ticksBefore, cpuTicks(options), result.seconds);
     // Each handled key command is one key-down and one key-up given to the poster and one key-down at
     // the window, each move one mouse-moved event, and every id is recorded once (the pairing's too).
     const quint64 posted = pointer ? poster.moves.count() : quint64(poster.downs);
@@ -658,6 +743,7 @@ Latency pacedLatency(const SenderHost& host, const Options& options) {
     }
     resetKeyDowns();
     std::thread phone([&] {
+        nameThread("sender");
         if (!host.enter())
             return;
         const SenderSocket socket(host.target(), service.ports()[0]);
@@ -699,6 +785,7 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
     std::vector<Clock::time_point> sentAt(count);
     resetKeyDowns(true, count + 1000);
     std::thread phone([&] {
+        nameThread("sender");
         if (!host.enter())
             return;
         const SenderSocket socket(host.target(), service.ports()[0]);
@@ -783,8 +870,8 @@ runs() {
 }
 
 void printRuns(const std::vector<Round>& rounds) {
-    std::printf("\n%-26s %11s %11s %11s %12s  %s\n", "run (a second)", "median", "min", "max", "sent median",
-                "check (each round)");
+    std::printf("\n%-26s %11s %11s %11s %12s %12s  %s\n", "run (a second)", "median", "min", "max",
+                "sent median", "CPU% m/s/X", "check (each round)");
     for (const auto& [name, run] : runs()) {
         std::vector<double> rates, sent;
         std::string checks;
@@ -797,15 +884,25 @@ void printRuns(const std::vector<Round>& rounds) {
                 checks += (checks.empty() ? "" : "; ") + check;
         }
         const Spread rate = spreadOf(rates);
-        std::printf("%-26s %11.0f %11.0f %11.0f %12.0f  %s\n", name.c_str(), rate.median, rate.min, rate.max,
-                    spreadOf(sent).median, checks.c_str());
+        std::vector<double> main, service, x;
+        for (const Round& round : rounds) {
+            main.push_back(100 * round.runs.at(name).cpu.main);
+            service.push_back(100 * round.runs.at(name).cpu.service);
+            x.push_back(100 * round.runs.at(name).cpu.x);
+        }
+        char cpu[32] = "";
+        if (spreadOf(main).median + spreadOf(service).median + spreadOf(x).median > 0)
+            std::snprintf(cpu, sizeof cpu, "%3.0f %3.0f %3.0f", spreadOf(main).median,
+                          spreadOf(service).median, spreadOf(x).median);
+        std::printf("%-26s %11.0f %11.0f %11.0f %12.0f %12s  %s\n", name.c_str(), rate.median, rate.min,
+                    rate.max, spreadOf(sent).median, cpu, checks.c_str());
     }
     std::printf(
         "(raw receive: datagrams plain sockets took, %d a call; plain XTest loop: Escape taps, press,\n"
-        " release and flush; key and cmd: key-downs; both counted at the X server as the focused window got\n"
-        " them, and with RECORD, which leaves out some under a flood (check); move: mouse-moved events "
-        "given\n"
-        " to the X poster on the handler's thread)\n",
+        " release and flush; key and cmd: key-downs; both counted at the X server as the focused window\n"
+        " got them, and with RECORD, which leaves out some under a flood (check); move: mouse-moved events\n"
+        " given to the X poster on the handler's thread; CPU%%: median share of one core from the start of\n"
+        " a run to its last arrival: m the main thread, s the service's other threads, X the X server)\n",
         kReceiveBatch);
 }
 
@@ -948,11 +1045,13 @@ Options parse(int argc, char** argv) {
             options.netns = argv[++i];
         else if (arg == "--to" && value)
             options.to = argv[++i];
+        else if (arg == "--x-pid" && value)
+            options.xServerPid = std::atoi(argv[++i]);
         else {
             std::fprintf(
                 stderr,
                 "usage: %s [--seconds S (0.5-60)] [--rounds N] [--samples N] [--rate R] [--rate-seconds S]\n"
-                "          [--senders N] [--netns NAME --to ADDRESS]\n",
+                "          [--senders N] [--netns NAME --to ADDRESS] [--x-pid PID]\n",
                 argv[0]);
             std::exit(2);
         }
@@ -975,6 +1074,7 @@ int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     // The main thread runs the event loop that posts the key presses; the runs drive it from here.
     std::thread driver([&options] {
+        driverThread = int(::gettid());
         run(options);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);

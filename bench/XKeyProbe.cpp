@@ -1,6 +1,7 @@
 #include "XKeyProbe.h"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <thread>
@@ -130,7 +131,10 @@ std::unique_ptr<XKeyPressRecorder> XKeyPressRecorder::start(OnKeyPress recorded,
         return nullptr;
     }
     Impl* raw = impl.get();
-    impl->thread = std::thread([raw] { raw->run(); });
+    impl->thread = std::thread([raw] {
+        pthread_setname_np(pthread_self(), "xrecorder");
+        raw->run();
+    });
     const auto limit = Clock::now() + kConfirmLimit;
     while (!impl->started && !impl->ended && Clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -80,7 +80,7 @@ fi
 
 # Each run is bounded by the bench itself; the time-out only ends a run that hangs. The bench runs in the
 # background so that a signal reaches this script (and its clean-up) at once.
-timeout 900 "$bench" "${senders[@]}" "$@" 2>"$work/bench.log" &
+timeout 900 "$bench" "${senders[@]}" --x-pid "$xvfb_pid" "$@" 2>"$work/bench.log" &
 bench_pid=$!
 status=0
 wait "$bench_pid" || status=$?
