@@ -80,7 +80,7 @@ constexpr int kSendBatch = 32;
 constexpr int kReceiveBatch = 64;
 // After the senders stop, the counts are read once nothing new arrived for this long, and never later
 // than kDrainLimit.
-constexpr auto kDrainQuiet = std::chrono::milliseconds(200);
+constexpr auto kDrainQuiet = std::chrono::milliseconds(500);
 constexpr auto kDrainLimit = std::chrono::seconds(5);
 // How long the paced runs wait for one key-down before they count its datagram lost.
 constexpr auto kKeyDownLimit = std::chrono::seconds(1);
@@ -376,8 +376,11 @@ public:
     QPointF cursorLocation() override { return x_->cursorLocation(); }
     void warpCursor(QPointF point) override { x_->warpCursor(point); }
     bool post(const platform::InputEvent& event) override {
-        if (event.type == platform::EventType::KeyDown)
-            lastKeyDown_ = Clock::now().time_since_epoch().count();
+        if (event.type == platform::EventType::KeyDown) {
+            const auto now = Clock::now();
+            lastKeyDown_ = now.time_since_epoch().count();
+            keyDowns.add(now);
+        }
         const bool posted = x_->post(event);
         if (!posted)
             ++failed;
@@ -392,9 +395,10 @@ public:
         return posted;
     }
 
-    void reset() {
+    void reset(bool keepTimes = false, size_t expected = 0) {
         downs = ups = others = failed = 0;
         moves.reset();
+        keyDowns.reset(keepTimes, expected);
     }
     std::uint64_t keyboardMapReads() const { return x_->keyboardMapReads(); }
     // When the last key-down was handed to the X poster.
@@ -404,6 +408,7 @@ public:
 
     std::atomic<quint64> downs{0}, ups{0}, others{0}, failed{0};
     Arrivals moves;
+    Arrivals keyDowns; // when each was handed to the X poster
 
 private:
     std::unique_ptr<platform::X11EventPoster> x_;
@@ -428,6 +433,10 @@ std::string recordShortfall() {
     const quint64 recorded = keyDownsAtX.count(), delivered = keyDownsAtWindow.count();
     return recorded < delivered ? ", RECORD left out " + std::to_string(delivered - recorded) : "";
 }
+// When the service's handler threads took each command, while the steady-rate run asks for it.
+std::atomic<bool> timeCommands{false};
+Arrivals commandsTaken;
+
 // The poster the service's commands post to, for the whole run.
 std::shared_ptr<CountingPoster> servicePoster;
 
@@ -614,6 +623,8 @@ public:
             network_ = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
                 transport_,
                 [this](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
+                    if (timeCommands)
+                        commandsTaken.add(Clock::now());
                     executor_->executeCommand(command, fromIpAddr);
                 },
                 [this]() -> PowerPointHelper& { return *presentation_; }, std::make_shared<FakeHostFacts>()});
@@ -722,8 +733,12 @@ double percentile(const std::vector<double>& sorted, double p) {
 struct Latency {
     std::vector<double> micros; // sorted
     // The two parts, each sorted: datagram sent -> key-down handed to the poster, and from there to the
-    // key-down at the X server (paced run only).
+    // key-down at the X server.
     std::vector<double> toPoster, fromPoster;
+    // The part before the poster, split where the service's handler thread takes the command (steady
+    // run only): datagram sent -> command taken, and from there to the key-down handed to the poster
+    // (the key presses are posted on the main thread).
+    std::vector<double> toHandler, handlerToPoster;
     quint64 sent = 0;
     quint64 lost = 0;
     std::string note;
@@ -784,6 +799,9 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
     const size_t count = size_t(double(options.rate) * options.rateSeconds);
     std::vector<Clock::time_point> sentAt(count);
     resetKeyDowns(true, count + 1000);
+    servicePoster->reset(true, count + 1000);
+    commandsTaken.reset(true, count + 1000);
+    timeCommands = true;
     std::thread phone([&] {
         nameThread("sender");
         if (!host.enter())
@@ -803,6 +821,7 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
     });
     phone.join();
     drain(keyDownsSeen);
+    timeCommands = false;
     // Lost: what the window never got. The times are RECORD's, or the window's when RECORD left one out.
     const std::vector<Clock::time_point> delivered = keyDownsAtWindow.takeTimes();
     std::vector<Clock::time_point> arrived = keyDownsAtX.takeTimes();
@@ -819,7 +838,22 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
     else
         for (size_t i = 0; i < count; ++i)
             latency.micros.push_back(micros(arrived[i] - sentAt[i]));
-    std::sort(latency.micros.begin(), latency.micros.end());
+    const std::vector<Clock::time_point> posted = servicePoster->keyDowns.takeTimes();
+    const std::vector<Clock::time_point> taken = commandsTaken.takeTimes();
+    if (!latency.micros.empty() && posted.size() == count) {
+        for (size_t i = 0; i < count; ++i) {
+            latency.toPoster.push_back(micros(posted[i] - sentAt[i]));
+            latency.fromPoster.push_back(micros(arrived[i] - posted[i]));
+        }
+        if (taken.size() == count)
+            for (size_t i = 0; i < count; ++i) {
+                latency.toHandler.push_back(micros(taken[i] - sentAt[i]));
+                latency.handlerToPoster.push_back(micros(posted[i] - taken[i]));
+            }
+    }
+    for (auto* values : {&latency.micros, &latency.toPoster, &latency.fromPoster, &latency.toHandler,
+                         &latency.handlerToPoster})
+        std::sort(values->begin(), values->end());
     return latency;
 }
 
@@ -958,12 +992,15 @@ void printLatencies(const std::vector<Round>& rounds, const Options& options) {
             if (!l.note.empty())
                 std::printf(" (%s)", l.note.c_str());
             std::printf("\n");
-            if (!l.toPoster.empty())
-                std::printf("    of which datagram -> poster p50 %.0f us, p99 %.0f us, max %.0f us; poster "
-                            "-> X server p50 "
-                            "%.0f us, p99 %.0f us, max %.0f us\n",
-                            percentile(l.toPoster, 50), percentile(l.toPoster, 99), l.toPoster.back(),
-                            percentile(l.fromPoster, 50), percentile(l.fromPoster, 99), l.fromPoster.back());
+            const auto part = [](const char* name, const std::vector<double>& values) {
+                if (!values.empty())
+                    std::printf("    %-28s p50 %5.0f us, p99 %5.0f us, max %5.0f us\n", name,
+                                percentile(values, 50), percentile(values, 99), values.back());
+            };
+            part("datagram -> poster:", l.toPoster);
+            part("  datagram -> handler thread:", l.toHandler);
+            part("  handler -> poster:", l.handlerToPoster);
+            part("poster -> X server:", l.fromPoster);
             lost += l.lost;
         }
         if (!p50.empty()) {
