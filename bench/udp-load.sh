@@ -44,9 +44,10 @@ cleanup() {
     fi
     rm -rf "$work"
 }
+interrupted=""
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'interrupted=130' INT
+trap 'interrupted=143' TERM
 
 # The X server, on the first free display; it says which when it is ready.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
@@ -78,12 +79,15 @@ else
     echo "no network namespace (needs root): senders on loopback" >&2
 fi
 
+[ -z "$interrupted" ] || exit "$interrupted"
 # Each run is bounded by the bench itself; the time-out only ends a run that hangs. The bench runs in the
 # background so that a signal reaches this script (and its clean-up) at once.
 timeout 900 "$bench" "${senders[@]}" --x-pid "$xvfb_pid" "$@" 2>"$work/bench.log" &
 bench_pid=$!
 status=0
 wait "$bench_pid" || status=$?
+# Interrupted: the clean-up ends the bench and the X server.
+[ -z "$interrupted" ] || exit "$interrupted"
 bench_pid=""
 if [ "$status" -ne 0 ]; then
     echo "bench_udp_load failed ($status); its log:" >&2
