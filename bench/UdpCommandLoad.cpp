@@ -382,6 +382,8 @@ public:
             keyDowns.add(now);
         }
         const bool posted = x_->post(event);
+        if (event.type == platform::EventType::KeyDown)
+            keyDownsReturned.add(Clock::now());
         if (!posted)
             ++failed;
         if (event.type == platform::EventType::KeyDown)
@@ -399,6 +401,7 @@ public:
         downs = ups = others = failed = 0;
         moves.reset();
         keyDowns.reset(keepTimes, expected);
+        keyDownsReturned.reset(keepTimes, expected);
     }
     std::uint64_t keyboardMapReads() const { return x_->keyboardMapReads(); }
     // When the last key-down was handed to the X poster.
@@ -408,7 +411,8 @@ public:
 
     std::atomic<quint64> downs{0}, ups{0}, others{0}, failed{0};
     Arrivals moves;
-    Arrivals keyDowns; // when each was handed to the X poster
+    Arrivals keyDowns;         // when each was handed to the X poster
+    Arrivals keyDownsReturned; // when the X poster returned from each
 
 private:
     std::unique_ptr<platform::X11EventPoster> x_;
@@ -739,6 +743,9 @@ struct Latency {
     // run only): datagram sent -> command taken, and from there to the key-down handed to the poster
     // (the key presses are posted on the main thread).
     std::vector<double> toHandler, handlerToPoster;
+    // The part after, split where the poster returns (steady run only): the poster's own time, and from
+    // its return to the key-down at the X server.
+    std::vector<double> inPoster, afterPoster;
     quint64 sent = 0;
     quint64 lost = 0;
     std::string note;
@@ -839,6 +846,7 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
         for (size_t i = 0; i < count; ++i)
             latency.micros.push_back(micros(arrived[i] - sentAt[i]));
     const std::vector<Clock::time_point> posted = servicePoster->keyDowns.takeTimes();
+    const std::vector<Clock::time_point> returned = servicePoster->keyDownsReturned.takeTimes();
     const std::vector<Clock::time_point> taken = commandsTaken.takeTimes();
     if (!latency.micros.empty() && posted.size() == count) {
         for (size_t i = 0; i < count; ++i) {
@@ -850,9 +858,14 @@ Latency steadyRate(const SenderHost& host, const Options& options) {
                 latency.toHandler.push_back(micros(taken[i] - sentAt[i]));
                 latency.handlerToPoster.push_back(micros(posted[i] - taken[i]));
             }
+        if (returned.size() == count)
+            for (size_t i = 0; i < count; ++i) {
+                latency.inPoster.push_back(micros(returned[i] - posted[i]));
+                latency.afterPoster.push_back(micros(arrived[i] - returned[i]));
+            }
     }
     for (auto* values : {&latency.micros, &latency.toPoster, &latency.fromPoster, &latency.toHandler,
-                         &latency.handlerToPoster})
+                         &latency.handlerToPoster, &latency.inPoster, &latency.afterPoster})
         std::sort(values->begin(), values->end());
     return latency;
 }
@@ -1001,6 +1014,8 @@ void printLatencies(const std::vector<Round>& rounds, const Options& options) {
             part("  datagram -> handler thread:", l.toHandler);
             part("  handler -> poster:", l.handlerToPoster);
             part("poster -> X server:", l.fromPoster);
+            part("  in the poster:", l.inPoster);
+            part("  poster returned -> X server:", l.afterPoster);
             lost += l.lost;
         }
         if (!p50.empty()) {
