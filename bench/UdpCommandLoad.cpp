@@ -6,13 +6,14 @@
 // In one process: the network service on the real asio transport and free ports, the command executor
 // with a presentation bridge whose scripts answer nothing, the X11 event poster on the display of
 // DISPLAY, and the Qt main loop on the main thread (key presses are posted there). Key-downs are counted
-// at the X server by a recording client of its own (RECORD extension). The senders are plain sockets in
-// a network namespace joined to this machine by a veth pair, like a phone on the LAN (bench/udp-load.sh
-// makes the namespace and the X server), or on loopback. Every run is bounded in time and in datagrams,
-// and the whole is repeated for a few rounds so that each figure comes with its spread.
+// at the X server by a recording client of its own (RECORD extension) and by a window that has the
+// keyboard focus (RECORD leaves out some under a flood; the window gets every key). The senders are plain
+// sockets in a network namespace joined to this machine by a veth pair, like a phone on the LAN
+// (bench/udp-load.sh makes the namespace and the X server), or on loopback. Every run is bounded in time and
+// in datagrams, and the whole is repeated for a few rounds so that each figure comes with its spread.
 //
 //   bench_udp_load [--seconds S] [--rounds N] [--samples N] [--rate R] [--rate-seconds S]
-//                  [--senders N] [--netns NAME --to ADDRESS]
+//                  [--senders N] [--netns NAME --to ADDRESS] [--x-pid PID]
 //     --seconds       how long each flood sends (default 2)
 //     --rounds        how often every run is repeated (default 3)
 //     --samples       datagrams of the paced latency run of each round (default 1000)
