@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QList>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <unordered_map>
@@ -13,6 +15,7 @@
 // Xlib comes last: its macros (None, Bool, Status, KeyPress, ...) must not meet the headers above.
 // clang-format off
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/XF86keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -160,6 +163,9 @@ std::optional<std::pair<int, int>> toXPoint(QPointF p) {
 
 constexpr KeySym kUnicodeKeysymBase = 0x1000000;
 
+// How often, at most, the poster reads its connection for the server's notices (see takeServerNotices).
+constexpr auto kNoticeReadInterval = std::chrono::milliseconds(1);
+
 // The key symbol that types a code point: Latin-1 symbols are the code point itself, the rest of
 // Unicode is 0x1000000 plus the code point. Line breaks and tabs type their keys; other controls
 // nothing.
@@ -192,9 +198,16 @@ struct X11EventPoster::Impl {
     std::int64_t verticalCarry = 0;
     std::int64_t horizontalCarry = 0;
 
-    // The keyboard map as last read: symbolsPerCode symbols for each key code from minKeycode.
+    // The keyboard map as last read: symbolsPerCode symbols for each key code from minKeycode. It is
+    // read again only after the server announced a change of the keyboard mapping (mapChanged).
     std::vector<KeySym> map;
     int symbolsPerCode = 0;
+    bool mapChanged = false;
+    std::uint64_t mapReads = 0;
+    // The type of the XKB extension's events; 0 without the extension.
+    int xkbEventType = 0;
+    // When the connection was last read for notices.
+    std::chrono::steady_clock::time_point noticesRead;
     // Key codes lent to symbols the keyboard has no key for (see open()), in turn.
     std::vector<KeyCode> spare;
     size_t nextSpare = 0;
@@ -219,6 +232,46 @@ struct X11EventPoster::Impl {
         map.assign(syms, syms + size_t(count) * size_t(perCode));
         symbolsPerCode = perCode;
         XFree(syms);
+        mapChanged = false;
+        ++mapReads;
+    }
+
+    // Asks for the server's notices of keyboard mapping changes. Without XKB every client gets the core
+    // notice; with it, a client that uses XKB (Xlib does) gets notices only of what it selected.
+    void selectMappingNotices() {
+        int opcode = 0, eventBase = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+        if (!XkbQueryExtension(display, &opcode, &eventBase, &errorBase, &major, &minor))
+            return;
+        constexpr unsigned long kSymbols = XkbKeySymsMask | XkbKeyTypesMask;
+        if (XkbSelectEventDetails(display, XkbUseCoreKbd, XkbMapNotify, kSymbols, kSymbols) &&
+            XkbSelectEvents(display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask, XkbNewKeyboardNotifyMask))
+            xkbEventType = eventBase;
+    }
+
+    // Takes the events the server sent this connection: those Xlib read already (a round trip reads
+    // what came before its reply) and, at most once every kNoticeReadInterval, what the socket holds,
+    // read without waiting and without a round trip. Reading the socket is a system call, which at
+    // every event would cost a key press a good part of its time. The connection selects only the
+    // notices of keyboard mapping changes, among them those of this poster's own changes.
+    void takeServerNotices() {
+        const auto now = std::chrono::steady_clock::now();
+        const bool readSocket = now - noticesRead >= kNoticeReadInterval;
+        if (readSocket)
+            noticesRead = now;
+        while (XEventsQueued(display, readSocket ? QueuedAfterReading : QueuedAlready) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MappingNotify) {
+                XRefreshKeyboardMapping(&event.xmapping);
+                if (event.xmapping.request == MappingKeyboard)
+                    mapChanged = true;
+            } else if (xkbEventType && event.type == xkbEventType) {
+                XkbAnyEvent xkb;
+                std::memcpy(&xkb, &event, sizeof xkb);
+                if (xkb.xkb_type == XkbMapNotify || xkb.xkb_type == XkbNewKeyboardNotify)
+                    mapChanged = true;
+            }
+        }
     }
 
     KeySym symbolAt(int keycode, int level) const {
@@ -369,17 +422,20 @@ std::unique_ptr<X11EventPoster> X11EventPoster::open(const std::optional<QString
     impl->display = display;
     impl->root = DefaultRootWindow(display);
     XDisplayKeycodes(display, &impl->minKeycode, &impl->maxKeycode);
+    impl->selectMappingNotices(); // before the map is read: a change in between is then noticed
     impl->readMap();
     // Spares, from the top down (the low codes are the ones keyboards use): key codes that map
     // nothing, and those a poster lent to a character and did not give back (the same Unicode symbol
-    // on both levels, nothing else).
+    // on both levels, nothing else; with XKB the server repeats the two levels in the second group).
     for (int code = impl->maxKeycode; code >= impl->minKeycode; --code) {
         const KeySym first = impl->symbolAt(code, 0);
         const bool lent = first >= kUnicodeKeysymBase && first <= kUnicodeKeysymBase + 0x10ffff &&
                           impl->symbolAt(code, 1) == first;
         bool spare = first == NoSymbol || lent;
-        for (int level = lent ? 2 : 1; level < impl->symbolsPerCode && spare; ++level)
-            spare = impl->symbolAt(code, level) == NoSymbol;
+        for (int level = lent ? 2 : 1; level < impl->symbolsPerCode && spare; ++level) {
+            const KeySym sym = impl->symbolAt(code, level);
+            spare = sym == NoSymbol || (lent && sym == first);
+        }
         if (spare)
             impl->spare.push_back(KeyCode(code));
     }
@@ -411,6 +467,7 @@ void X11EventPoster::warpCursor(QPointF point) {
 
 bool X11EventPoster::post(const InputEvent& event) {
     std::lock_guard lock(d_->mutex);
+    d_->takeServerNotices();
     bool posted = true;
     switch (event.type) {
     case EventType::LeftMouseDown:
@@ -438,7 +495,8 @@ bool X11EventPoster::post(const InputEvent& event) {
     }
     case EventType::KeyDown:
     case EventType::KeyUp:
-        d_->readMap();
+        if (d_->mapChanged)
+            d_->readMap();
         posted = d_->key(event);
         break;
     default:
@@ -447,6 +505,11 @@ bool X11EventPoster::post(const InputEvent& event) {
     }
     XFlush(d_->display);
     return posted;
+}
+
+std::uint64_t X11EventPoster::keyboardMapReads() const {
+    std::lock_guard lock(d_->mutex);
+    return d_->mapReads;
 }
 
 std::optional<std::uint32_t> X11EventPoster::keysymOfVirtualKey(std::uint16_t keyCode) {

@@ -26,6 +26,12 @@ namespace platform {
 //   key. A character without a key in the current keyboard map is given one of the key codes that map
 //   nothing; those stay mapped (a client reads the map when it handles the mapping change, which may
 //   be after later events) and are reused in turn.
+// - The keyboard map is read when the poster opens and again only after the server announced a change
+//   of it (a mapping notice): each event posted first takes the notices the connection has received,
+//   without a round trip, and a key event reads the map again when one said the keyboard changed. The
+//   socket is read for notices at most once a millisecond (a round trip such as cursorLocation()
+//   reads them too), so a change announced just before a key is posted may be seen only by a later
+//   key, as one still on its way.
 class X11EventPoster : public EventPoster {
 public:
     static constexpr int kPixelsPerWheelClick = 30;
@@ -40,6 +46,10 @@ public:
     QPointF cursorLocation() override;
     void warpCursor(QPointF point) override;
     bool post(const InputEvent& event) override;
+
+    // How often the keyboard map was read from the server since the poster opened (tests and
+    // benchmarks watch it: a read is a round trip).
+    std::uint64_t keyboardMapReads() const;
 
     // The X key symbol of a macOS virtual key code (ANSI layout); absent for codes without one.
     static std::optional<std::uint32_t> keysymOfVirtualKey(std::uint16_t keyCode);

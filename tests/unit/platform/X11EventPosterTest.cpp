@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <optional>
@@ -58,6 +59,28 @@ InputEvent text(const QString& chunk) {
     InputEvent e = key(EventType::KeyDown, 0);
     e.unicodeString = QChar(0xfeff) + chunk;
     return e;
+}
+
+// Runs xmodmap (a client of its own on the display) with the arguments; whether it succeeded.
+bool xmodmap(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xmodmap"), arguments);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+// The key code whose first symbol is the one named, as xmodmap prints the keyboard map.
+std::optional<int> keycodeOf(const QString& symbol) {
+    QProcess process;
+    process.start(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return std::nullopt;
+    const auto match = QRegularExpression(QStringLiteral(R"(^keycode\s+(\d+) = %1\s)").arg(symbol),
+                                          QRegularExpression::MultilineOption)
+                           .match(QString::fromUtf8(process.readAllStandardOutput()));
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
 }
 
 InputEvent wheel(std::int32_t vertical, std::int32_t horizontal) {
@@ -301,6 +324,88 @@ TEST_F(X11EventPosterTest, TypedTextReachesALineEditWithoutTheByteOrderMark) {
     }
     EXPECT_TRUE(waitUntil([&] { return edit->text() == expected; }, 10000));
     EXPECT_EQ(edit->text().toStdString(), expected.toStdString());
+}
+
+// The keyboard map is read once, not for each key, and again after another client changed it: a key
+// posted then is found at its new key code (with the map as it was, the old code types the new symbol).
+TEST_F(X11EventPosterTest, KeyboardMapIsKeptUntilTheServerAnnouncesAChange) {
+    if (QProcess::execute(QStringLiteral("xmodmap"), {QStringLiteral("-version")}) != 0)
+        GTEST_SKIP() << "no xmodmap";
+    QWidget window;
+    auto* edit = new QLineEdit(&window);
+    edit->setGeometry(10, 10, 280, 30);
+    show(window, {700, 100});
+    edit->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return edit->hasFocus(); }));
+    const auto a = keycodeOf(QStringLiteral("a"));
+    const auto b = keycodeOf(QStringLiteral("b"));
+    ASSERT_TRUE(a && b) << "a and b not found in the keyboard map";
+    const auto map = [](int code, const char* symbols) {
+        return QStringList{QStringLiteral("-e"), QStringLiteral("keycode %1 = %2").arg(code).arg(symbols)};
+    };
+    const QStringList swap = map(*a, "b B") + map(*b, "a A");
+    const QStringList restore = map(*a, "a A") + map(*b, "b B");
+    struct Restore {
+        QStringList arguments;
+        ~Restore() { xmodmap(arguments); }
+    } restoreAtEnd{restore};
+    std::unique_ptr<X11EventPoster> second; // another client that lends key codes
+
+    const struct {
+        const char* change; // none for the first step
+        std::function<void()> make;
+        InputEvent typed;
+        QString expected; // what the line edit holds after the step
+    } steps[] = {
+        {nullptr, [] {}, key(EventType::KeyDown, 0), QStringLiteral("a")},
+        {"a and b swapped", [&] { ASSERT_TRUE(xmodmap(swap)); }, key(EventType::KeyDown, 11),
+         QStringLiteral("b")},
+        {"a and b back", [&] { ASSERT_TRUE(xmodmap(restore)); }, key(EventType::KeyDown, 0),
+         QStringLiteral("a")},
+        // This poster lends a spare key code to a character; a second poster lends the same code to
+        // another one. The first character typed again needs a key code of its own.
+        {"this poster's lent key code lent again by another",
+         [&] {
+             ASSERT_TRUE(poster->post(text(QStringLiteral("ж"))));
+             // The line edit reads the key code's symbol when the key comes: the lending waits for it.
+             ASSERT_TRUE(waitUntil([&] { return edit->text() == QStringLiteral("ж"); }))
+                 << edit->text().toStdString();
+             second = X11EventPoster::open();
+             ASSERT_TRUE(second);
+             ASSERT_TRUE(second->post(text(QStringLiteral("ω"))));
+             ASSERT_TRUE(waitUntil([&] { return edit->text() == QStringLiteral("жω"); }))
+                 << edit->text().toStdString();
+         },
+         text(QStringLiteral("ж")), QStringLiteral("жωж")},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.change ? step.change : "no change");
+        edit->clear();
+        step.make();
+        if (HasFatalFailure())
+            return;
+        // A round trip on the poster's connection: the notices of the change, sent before its reply,
+        // are read with it.
+        poster->cursorLocation();
+        const std::uint64_t before = poster->keyboardMapReads();
+        ASSERT_TRUE(poster->post(step.typed));
+        InputEvent up = step.typed;
+        up.type = EventType::KeyUp;
+        ASSERT_TRUE(poster->post(up));
+        EXPECT_TRUE(waitUntil([&] { return edit->text().size() == step.expected.size(); }));
+        EXPECT_EQ(edit->text().toStdString(), step.expected.toStdString());
+        const std::uint64_t read = poster->keyboardMapReads() - before;
+        if (step.change)
+            EXPECT_GE(read, 1u) << "the change went unnoticed";
+        else
+            EXPECT_EQ(read, 0u) << "the map was read for a key press";
+        // More keys read nothing more.
+        const std::uint64_t after = poster->keyboardMapReads();
+        for (qsizetype i = 0; i < step.expected.size(); ++i)
+            press(51); // backspace
+        EXPECT_TRUE(waitUntil([&] { return edit->text().isEmpty(); }));
+        EXPECT_EQ(poster->keyboardMapReads(), after) << "the map was read for a key press";
+    }
 }
 
 } // namespace
