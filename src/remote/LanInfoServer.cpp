@@ -3,6 +3,7 @@
 #include "LanHttpRequests.h"
 
 #include "core/Logger.h"
+#include "platform/OpenFileLimit.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -14,7 +15,9 @@
 #include <boost/beast/core/tcp_stream.hpp>
 
 #include <array>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -45,6 +48,8 @@ struct LanInfoServer::Impl {
     bool started = false;
     std::atomic<bool> running{false};
     std::atomic<quint16> boundPort{0};
+    // The limit's cap, lowered to leave the process descriptors for everything else it opens.
+    size_t connectionCap = 0;
     // One context a thread, each serving the connections given to it, so a connection's steps never
     // run at the same time and need no strand.
     using Work = asio::executor_work_guard<asio::io_context::executor_type>;
@@ -53,6 +58,7 @@ struct LanInfoServer::Impl {
     size_t nextContext = 0;
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> acceptPause;
+    bool acceptFailing = false; // on the acceptor's thread
     std::optional<asio::thread_pool> handlerPool;
     std::vector<std::thread> threads;
 
@@ -60,7 +66,17 @@ struct LanInfoServer::Impl {
     mutable std::mutex connectionsMutex;
     std::list<std::weak_ptr<Connection>> connections;
 
+    static constexpr std::chrono::milliseconds kAcceptPause{50};
+    // Descriptors the connections leave to the rest of the process: scripts, files, the UDP sockets.
+    static constexpr size_t kReservedDescriptors = 128;
+
     void accept();
+    // The connections that leave the reserve free under the open-file limit (0: unknown).
+    static size_t connectionsWithin(size_t openFiles) {
+        if (openFiles == 0)
+            return SIZE_MAX;
+        return openFiles > 2 * kReservedDescriptors ? openFiles - kReservedDescriptors : openFiles / 2 + 1;
+    }
     void admit(const std::shared_ptr<Connection>& connection);
     void touch(Connection& connection);
     void forget(Connection& connection);
@@ -242,15 +258,25 @@ void LanInfoServer::Impl::accept() {
         if (error == asio::error::operation_aborted || !acceptor->is_open())
             return;
         if (error) {
-            // Out of descriptors, for instance: try again a little later rather than spin.
-            LOG_DEBUG("lan: accepting a connection failed: {}", error.message());
-            acceptPause->expires_after(std::chrono::milliseconds(50));
+            // Out of descriptors or memory, mostly: the connection waits in the listen queue, and
+            // accepting again at once would fail again at once. The connections cannot have used the
+            // descriptors up (they are capped below the limit): what holds them is the rest of the
+            // process, which needs them more than a newcomer does. So no connection is closed for it;
+            // accepting pauses a little and tries again.
+            if (!acceptFailing)
+                LOG_WARNING("lan: accepting a connection failed: {}; trying again every {} ms",
+                            error.message(), kAcceptPause.count());
+            acceptFailing = true;
+            acceptPause->expires_after(kAcceptPause);
             acceptPause->async_wait([this](beast::error_code waited) {
                 if (!waited)
                     accept();
             });
             return;
         }
+        if (acceptFailing)
+            LOG_INFO("lan: accepting connections again");
+        acceptFailing = false;
         auto connection = std::make_shared<Connection>(*this, std::move(socket));
         admit(connection);
         connection->start();
@@ -263,8 +289,8 @@ void LanInfoServer::Impl::admit(const std::shared_ptr<Connection>& connection) {
     {
         std::lock_guard lock(connectionsMutex);
         // A connection that is being destroyed right now cannot be locked: it takes itself off the list.
-        for (auto it = connections.begin();
-             connections.size() >= limits.maxConnections && it != connections.end(); ++it) {
+        for (auto it = connections.begin(); connections.size() >= connectionCap && it != connections.end();
+             ++it) {
             if ((idlest = it->lock())) {
                 idlest->listed = false;
                 connections.erase(it);
@@ -331,6 +357,10 @@ std::optional<QString> LanInfoServer::start(quint16 port) {
         return QString::fromStdString(error.message());
     }
     d.boundPort = d.acceptor->local_endpoint().port();
+    const size_t openFiles = platform::OpenFileLimit::raise();
+    d.connectionCap = std::min(d.limits.maxConnections, Impl::connectionsWithin(openFiles));
+    LOG_DEBUG("lan: slide-information server on port {}, at most {} connections (open-file limit {})",
+              d.boundPort.load(), d.connectionCap, openFiles);
     d.acceptPause.emplace(*d.contexts.front());
     d.handlerPool.emplace(size_t(std::max(1, d.limits.handlerThreads)));
     d.started = true;
