@@ -5,6 +5,8 @@
 #include "core/Logger.h"
 #include "platform/OpenFileLimit.h"
 
+#include <QThread>
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -14,8 +16,8 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <list>
@@ -104,9 +106,10 @@ public:
         : server_(server)
         , stream_(std::move(socket))
         , requests_({server.limits.maxHeadBytes, server.limits.maxHeaderFields, server.limits.maxBodyBytes}) {
-        // Room for a whole document with its thumbnails, so that one write hands over a whole answer.
+        // The send buffer is left to the kernel, which sizes it to the connection's pace: a fixed size
+        // would hold a whole answer in kernel memory on every connection at once. An answer larger than
+        // what the socket takes is written on as the client reads; its bytes are shared, not copied.
         beast::error_code ignored;
-        stream_.socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ignored);
         stream_.socket().set_option(tcp::no_delay(true), ignored);
     }
     ~Connection() { server_.forget(*this); }
@@ -124,7 +127,6 @@ public:
     }
 
 private:
-    static constexpr int kSendBufferBytes = 1024 * 1024;
     static constexpr std::chrono::seconds kLingerTime{1};
     static constexpr int kLingerReads = 16;
 
@@ -332,9 +334,8 @@ std::optional<QString> LanInfoServer::start(quint16 port) {
     std::lock_guard lock(d.lifecycle);
     if (d.started)
         return std::nullopt;
-    const int threads = d.limits.serviceThreads > 0
-                            ? d.limits.serviceThreads
-                            : std::clamp(int(std::thread::hardware_concurrency()) * 2, 2, 16);
+    const int threads = d.limits.serviceThreads > 0 ? d.limits.serviceThreads
+                                                    : std::clamp(QThread::idealThreadCount() * 2, 2, 16);
     for (int i = 0; i < threads; ++i) {
         d.contexts.push_back(std::make_unique<asio::io_context>(1));
         d.work.emplace_back(d.contexts.back()->get_executor());
