@@ -50,7 +50,8 @@ struct LanInfoServer::Impl {
     bool started = false;
     std::atomic<bool> running{false};
     std::atomic<quint16> boundPort{0};
-    // The limit's cap, lowered to leave the process descriptors for everything else it opens.
+    // The most connections kept open: the limits' maxConnections, lowered where the open-file limit
+    // would leave too few descriptors for everything else the process opens.
     size_t connectionCap = 0;
     // One context a thread, each serving the connections given to it, so a connection's steps never
     // run at the same time and need no strand.
