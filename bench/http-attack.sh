@@ -66,7 +66,7 @@ ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 free_port() {
     local port
     for _ in $(seq 1 100); do
-        port=$((20000 + RANDOM % 40000))
+        port=$((20000 + RANDOM % 12000)) # below the kernel's ephemeral ports
         [ -z "$(ss -Hltn "sport = :$port")" ] && break
     done
     echo "$port"
@@ -76,7 +76,8 @@ wait_for() {
         curl -s -o /dev/null "$1" && return 0
         sleep 0.1
     done
-    echo "nothing answers at $1" >&2
+    echo "nothing answers at $1; the servers' logs:" >&2
+    tail -n 5 "$work/server.log" "$work/nginx-error.log" >&2 2>/dev/null || true
     exit 1
 }
 port=$(free_port)
