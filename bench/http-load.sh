@@ -1,26 +1,50 @@
 #!/usr/bin/env bash
 # Loads the LAN slide-information server (bench_lan_http_server: a stored document with two 800 x 600
-# thumbnails) and, as the yardstick, nginx serving the same bytes as a static file, one after the other
-# in the same run with the same wrk settings; prints requests a second and latency percentiles of both.
+# thumbnails) and, as the yardstick, nginx serving the same bytes as a static file, in the same run with
+# the same wrk settings. For each number of connections it runs rounds of both servers, one after the
+# other, the first of each round alternating between them; the servers share one set of cores and wrk
+# runs on the others, so that the client's scheduling does not favour either. Prints, per server,
+# requests a second and p99 latency over the rounds (min, median, max), and the median over the rounds
+# of the ratio of our server's figure to nginx's.
 # Both listen for loopback clients only in this run, and both are stopped at the end; nginx runs on a
 # configuration of its own in a temporary folder, never as the system's service.
 #   bench/http-load.sh [build dir]
-# Settings: THREADS (2), CONNECTIONS (32), DURATION (10s), WARMUP (2s), ROUNDS (1), NGINX_WORKERS (auto).
+# Settings: CONNECTIONS ("32 256 1000"), ROUNDS (5), DURATION (10s), WARMUP (2s), THREADS (2),
+#   SERVER_CPUS and CLIENT_CPUS (taskset lists; default: the first half of this process's cores for the
+#   servers, the rest for wrk), NGINX_WORKERS (as many as the servers' cores), SERVER (the server binary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-server="$build/bench/bench_lan_http_server"
+server=${SERVER:-"$build/bench/bench_lan_http_server"}
 threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
+connection_counts=${CONNECTIONS:-"32 256 1000"}
 duration=${DURATION:-10s}
 warmup=${WARMUP:-2s}
-rounds=${ROUNDS:-1}
-workers=${NGINX_WORKERS:-auto}
+rounds=${ROUNDS:-5}
 
 [ -x "$server" ] || { echo "no $server: cmake --build --preset default --target bench_lan_http_server" >&2; exit 1; }
-for tool in wrk nginx curl ss; do
+for tool in wrk nginx curl ss taskset; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: scripts/setup installs it" >&2; exit 1; }
 done
+[ "$rounds" -ge 1 ] || { echo "ROUNDS must be at least 1" >&2; exit 1; }
+
+# The cores this process may run on, split in two halves unless told otherwise.
+mapfile -t cores < <(taskset -pc $$ | sed 's/.*: //' | tr ',' '\n' |
+    awk -F- '{ if (NF == 2) for (i = $1; i <= $2; i++) print i; else print $1 }')
+if [ -z "${SERVER_CPUS:-}" ] || [ -z "${CLIENT_CPUS:-}" ]; then
+    if [ "${#cores[@]}" -lt 2 ]; then
+        echo "one core only: servers and wrk cannot run apart" >&2
+        exit 1
+    fi
+    half=$((${#cores[@]} / 2))
+    SERVER_CPUS=$(IFS=,; echo "${cores[*]:0:half}")
+    CLIENT_CPUS=$(IFS=,; echo "${cores[*]:half}")
+fi
+server_core_count=$(echo "$SERVER_CPUS" | tr ',' '\n' | awk -F- '{ n += NF == 2 ? $2 - $1 + 1 : 1 } END { print n }')
+workers=${NGINX_WORKERS:-$server_core_count}
+
+# wrk and both servers need a descriptor a connection; raise this shell's limit, which they inherit.
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
 work=$(mktemp -d)
 ours_pid=""
@@ -36,7 +60,7 @@ trap cleanup EXIT
 free_port() {
     local port
     for _ in $(seq 1 100); do
-        port=$((20000 + RANDOM % 40000))
+        port=$((20000 + RANDOM % 12000)) # below the kernel's ephemeral ports
         if [ -z "$(ss -Hltn "sport = :$port")" ]; then
             echo "$port"
             return
@@ -52,7 +76,8 @@ wait_for() {
         curl -s -o /dev/null "$1" && return 0
         sleep 0.1
     done
-    echo "nothing answers at $1" >&2
+    echo "nothing answers at $1; the servers' logs:" >&2
+    tail -n 5 "$work/ours.log" "$work/nginx-error.log" >&2 2>/dev/null || true
     exit 1
 }
 
@@ -63,16 +88,18 @@ mkdir -p "$work/www" "$work/tmp"
 # nginx's workers run as an unprivileged user: they must reach the file.
 chmod 755 "$work" "$work/www"
 
-"$server" --port "$ours_port" --document-out "$work/www/slide-info.json" --max-seconds 900 >"$work/ours.log" 2>&1 &
+taskset -c "$SERVER_CPUS" "$server" --port "$ours_port" --document-out "$work/www/slide-info.json" \
+    --max-seconds 3600 >"$work/ours.log" 2>&1 &
 ours_pid=$!
 wait_for "http://127.0.0.1:$ours_port/"
 
 cat >"$work/nginx.conf" <<CONF
 worker_processes $workers;
+worker_rlimit_nofile 8192;
 daemon off;
 pid $work/nginx.pid;
 error_log $work/nginx-error.log warn;
-events { worker_connections 1024; }
+events { worker_connections 4096; }
 http {
     access_log off;
     sendfile on;
@@ -91,7 +118,7 @@ http {
     }
 }
 CONF
-nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
+taskset -c "$SERVER_CPUS" nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
 nginx_pid=$!
 wait_for "http://127.0.0.1:$nginx_port/"
 
@@ -102,34 +129,73 @@ cmp -s "$work/ours.body" "$work/www/slide-info.json" || { echo "our server's bod
 cmp -s "$work/nginx.body" "$work/www/slide-info.json" || { echo "nginx's body differs from the file" >&2; exit 1; }
 size=$(stat -c %s "$work/www/slide-info.json")
 
-# Runs wrk on the URL and prints one row: requests/s, p50, p90, p99, transfer, errors.
+# Runs wrk (after a warm-up) and adds a row to results: connections, server, round, requests/s, p99 in
+# ms, and the errors wrk counted.
 measure() {
-    local name=$1 url=$2 out
-    wrk -t"$threads" -c"$connections" -d"$warmup" "$url" >/dev/null
-    out=$(wrk -t"$threads" -c"$connections" -d"$duration" --latency "$url")
-    echo "$out" >>"$work/wrk.txt"
-    awk -v name="$name" '
+    local name=$1 url=$2 conns=$3 round=$4 out
+    taskset -c "$CLIENT_CPUS" wrk -t"$threads" -c"$conns" -d"$warmup" "$url" >/dev/null
+    out=$(taskset -c "$CLIENT_CPUS" wrk -t"$threads" -c"$conns" -d"$duration" --latency "$url")
+    printf '== %s, %s connections, round %s\n%s\n' "$name" "$conns" "$round" "$out" >>"$work/wrk.txt"
+    awk -v name="$name" -v conns="$conns" -v round="$round" '
+        function ms(v) {
+            if (v ~ /us$/) return v / 1000
+            if (v ~ /ms$/) return v + 0
+            if (v ~ /s$/) return v * 1000
+            return v + 0
+        }
         /Requests\/sec:/ { rps = $2 }
-        /Transfer\/sec:/ { transfer = $2 }
-        /^ +50%/ { p50 = $2 } /^ +90%/ { p90 = $2 } /^ +99%/ { p99 = $2 }
-        /Socket errors:/ { errors = $0; sub(/^ +Socket errors: +/, "", errors) }
-        /Non-2xx or 3xx responses:/ { non2xx = $NF }
-        END {
-            note = ""
-            if (errors != "") note = note "socket errors: " errors " "
-            if (non2xx != "") note = note "non-2xx: " non2xx
-            printf "%-22s %12s %10s %10s %10s %12s  %s\n", name, rps, p50, p90, p99, transfer, note
-        }' <<<"$out"
+        /^ +99%/ { p99 = ms($2) }
+        /Socket errors:/ { gsub(/[^0-9 ]/, " "); errors += $1 + $2 + $3 + $4 }
+        /Non-2xx or 3xx responses:/ { errors += $NF }
+        END { printf "%s %s %s %.0f %.3f %d\n", conns, name, round, rps, p99, errors }' <<<"$out" >>"$work/results"
 }
 
-echo "HTTP load: wrk -t$threads -c$connections -d$duration --latency (after a $warmup warm-up), loopback"
-echo "document $size bytes, two 800 x 600 JPEG thumbnails in base64; nginx $(nginx -v 2>&1 | sed 's/.*\///'), worker_processes $workers"
-echo "cores $(nproc), load average before $(cut -d' ' -f1-3 /proc/loadavg)"
-echo
-printf "%-22s %12s %10s %10s %10s %12s\n" "server" "requests/s" "p50" "p90" "p99" "transfer/s"
-for ((round = 1; round <= rounds; round++)); do
-    measure "LanInfoServer" "http://127.0.0.1:$ours_port/"
-    measure "nginx (static file)" "http://127.0.0.1:$nginx_port/"
+echo "HTTP load: wrk -t$threads -d$duration --latency (after a $warmup warm-up), loopback, $rounds rounds"
+echo "document $size bytes, two 800 x 600 JPEG thumbnails in base64; nginx $(nginx -v 2>&1 | sed 's/.*\///')," \
+    "$workers workers, sendfile"
+echo "servers on cores $SERVER_CPUS, wrk on cores $CLIENT_CPUS; load average before $(cut -d' ' -f1-3 /proc/loadavg)"
+: >"$work/results"
+first=0
+for conns in $connection_counts; do
+    for ((round = 1; round <= rounds; round++)); do
+        if ((first++ % 2 == 0)); then
+            measure ours "http://127.0.0.1:$ours_port/" "$conns" "$round"
+            measure nginx "http://127.0.0.1:$nginx_port/" "$conns" "$round"
+        else
+            measure nginx "http://127.0.0.1:$nginx_port/" "$conns" "$round"
+            measure ours "http://127.0.0.1:$ours_port/" "$conns" "$round"
+        fi
+    done
+    echo
+    printf "%5s %-26s %26s %26s %7s\n" "$conns" "connections" "requests/s: min median max" \
+        "p99 ms: min median max" "errors"
+    awk -v conns="$conns" '
+        function median(a, n,    i, j, t) {
+            for (i = 2; i <= n; i++)
+                for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+        }
+        function spread(a, n, format,    lo, hi, i, m) {
+            lo = hi = a[1]
+            for (i = 2; i <= n; i++) { if (a[i] < lo) lo = a[i]; if (a[i] > hi) hi = a[i] }
+            m = median(a, n)
+            return sprintf(format " " format " " format, lo, m, hi)
+        }
+        $1 == conns { rps[$2, $3] = $4; p99[$2, $3] = $5; errors[$2] += $6; if ($3 > rounds) rounds = $3 }
+        END {
+            for (r = 1; r <= 2; r++) {
+                key = r == 1 ? "ours" : "nginx"
+                for (i = 1; i <= rounds; i++) { x[i] = rps[key, i]; y[i] = p99[key, i] }
+                printf "%5s %-26s %26s %26s %7d\n", "", r == 1 ? "LanInfoServer" : "nginx (static file)",
+                       spread(x, rounds, "%8.0f"), spread(y, rounds, "%8.2f"), errors[key]
+            }
+            for (i = 1; i <= rounds; i++) {
+                q[i] = rps["nginx", i] > 0 ? rps["ours", i] / rps["nginx", i] : 0
+                l[i] = p99["nginx", i] > 0 ? p99["ours", i] / p99["nginx", i] : 0
+            }
+            printf "%5s median over the rounds of ours / nginx: requests/s %.2f (aim >= 0.8), p99 %.2f (aim <= 3)\n",
+                   "", median(q, rounds), median(l, rounds)
+        }' "$work/results"
 done
 echo
 echo "load average after $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -3,6 +3,9 @@
 #include "LanHttpRequests.h"
 
 #include "core/Logger.h"
+#include "platform/OpenFileLimit.h"
+
+#include <QThread>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -13,8 +16,10 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -45,6 +50,9 @@ struct LanInfoServer::Impl {
     bool started = false;
     std::atomic<bool> running{false};
     std::atomic<quint16> boundPort{0};
+    // The most connections kept open: the limits' maxConnections, lowered where the open-file limit
+    // would leave too few descriptors for everything else the process opens.
+    size_t connectionCap = 0;
     // One context a thread, each serving the connections given to it, so a connection's steps never
     // run at the same time and need no strand.
     using Work = asio::executor_work_guard<asio::io_context::executor_type>;
@@ -53,6 +61,7 @@ struct LanInfoServer::Impl {
     size_t nextContext = 0;
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> acceptPause;
+    bool acceptFailing = false; // on the acceptor's thread
     std::optional<asio::thread_pool> handlerPool;
     std::vector<std::thread> threads;
 
@@ -60,7 +69,17 @@ struct LanInfoServer::Impl {
     mutable std::mutex connectionsMutex;
     std::list<std::weak_ptr<Connection>> connections;
 
+    static constexpr std::chrono::milliseconds kAcceptPause{50};
+    // Descriptors the connections leave to the rest of the process: scripts, files, the UDP sockets.
+    static constexpr size_t kReservedDescriptors = 128;
+
     void accept();
+    // The connections that leave the reserve free under the open-file limit (0: unknown).
+    static size_t connectionsWithin(size_t openFiles) {
+        if (openFiles == 0)
+            return SIZE_MAX;
+        return openFiles > 2 * kReservedDescriptors ? openFiles - kReservedDescriptors : openFiles / 2 + 1;
+    }
     void admit(const std::shared_ptr<Connection>& connection);
     void touch(Connection& connection);
     void forget(Connection& connection);
@@ -88,9 +107,10 @@ public:
         : server_(server)
         , stream_(std::move(socket))
         , requests_({server.limits.maxHeadBytes, server.limits.maxHeaderFields, server.limits.maxBodyBytes}) {
-        // Room for a whole document with its thumbnails, so that one write hands over a whole answer.
+        // The send buffer is left to the kernel, which sizes it to the connection's pace: a fixed size
+        // would hold a whole answer in kernel memory on every connection at once. An answer larger than
+        // what the socket takes is written on as the client reads; its bytes are shared, not copied.
         beast::error_code ignored;
-        stream_.socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ignored);
         stream_.socket().set_option(tcp::no_delay(true), ignored);
     }
     ~Connection() { server_.forget(*this); }
@@ -108,7 +128,6 @@ public:
     }
 
 private:
-    static constexpr int kSendBufferBytes = 1024 * 1024;
     static constexpr std::chrono::seconds kLingerTime{1};
     static constexpr int kLingerReads = 16;
 
@@ -242,15 +261,25 @@ void LanInfoServer::Impl::accept() {
         if (error == asio::error::operation_aborted || !acceptor->is_open())
             return;
         if (error) {
-            // Out of descriptors, for instance: try again a little later rather than spin.
-            LOG_DEBUG("lan: accepting a connection failed: {}", error.message());
-            acceptPause->expires_after(std::chrono::milliseconds(50));
+            // Out of descriptors or memory, mostly: the connection waits in the listen queue, and
+            // accepting again at once would fail again at once. The connections cannot have used the
+            // descriptors up (they are capped below the limit): what holds them is the rest of the
+            // process, which needs them more than a newcomer does. So no connection is closed for it;
+            // accepting pauses a little and tries again.
+            if (!acceptFailing)
+                LOG_WARNING("lan: accepting a connection failed: {}; trying again every {} ms",
+                            error.message(), kAcceptPause.count());
+            acceptFailing = true;
+            acceptPause->expires_after(kAcceptPause);
             acceptPause->async_wait([this](beast::error_code waited) {
                 if (!waited)
                     accept();
             });
             return;
         }
+        if (acceptFailing)
+            LOG_INFO("lan: accepting connections again");
+        acceptFailing = false;
         auto connection = std::make_shared<Connection>(*this, std::move(socket));
         admit(connection);
         connection->start();
@@ -263,8 +292,8 @@ void LanInfoServer::Impl::admit(const std::shared_ptr<Connection>& connection) {
     {
         std::lock_guard lock(connectionsMutex);
         // A connection that is being destroyed right now cannot be locked: it takes itself off the list.
-        for (auto it = connections.begin();
-             connections.size() >= limits.maxConnections && it != connections.end(); ++it) {
+        for (auto it = connections.begin(); connections.size() >= connectionCap && it != connections.end();
+             ++it) {
             if ((idlest = it->lock())) {
                 idlest->listed = false;
                 connections.erase(it);
@@ -306,9 +335,8 @@ std::optional<QString> LanInfoServer::start(quint16 port) {
     std::lock_guard lock(d.lifecycle);
     if (d.started)
         return std::nullopt;
-    const int threads = d.limits.serviceThreads > 0
-                            ? d.limits.serviceThreads
-                            : std::clamp(int(std::thread::hardware_concurrency()) * 2, 2, 16);
+    const int threads = d.limits.serviceThreads > 0 ? d.limits.serviceThreads
+                                                    : std::clamp(QThread::idealThreadCount() * 2, 2, 16);
     for (int i = 0; i < threads; ++i) {
         d.contexts.push_back(std::make_unique<asio::io_context>(1));
         d.work.emplace_back(d.contexts.back()->get_executor());
@@ -331,6 +359,10 @@ std::optional<QString> LanInfoServer::start(quint16 port) {
         return QString::fromStdString(error.message());
     }
     d.boundPort = d.acceptor->local_endpoint().port();
+    const size_t openFiles = platform::OpenFileLimit::raise();
+    d.connectionCap = std::min(d.limits.maxConnections, Impl::connectionsWithin(openFiles));
+    LOG_DEBUG("lan: slide-information server on port {}, at most {} connections (open-file limit {})",
+              d.boundPort.load(), d.connectionCap, openFiles);
     d.acceptPause.emplace(*d.contexts.front());
     d.handlerPool.emplace(size_t(std::max(1, d.limits.handlerThreads)));
     d.started = true;

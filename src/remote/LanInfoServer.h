@@ -28,9 +28,12 @@ public:
         size_t maxHeadBytes = 8192;
         size_t maxHeaderFields = 64;
         size_t maxBodyBytes = 64 * 1024;
+        // Lowered, when the process's open-file limit is low, so that 128 descriptors stay free for
+        // the rest of the process.
         size_t maxConnections = 1024;
-        // 0: twice the cores, at least 2 and at most 16. Answers are copied into the sockets by the
-        // kernel on these threads: on a busy computer more threads keep the server its share of the cores.
+        // 0: twice the cores the process may run on, at least 2 and at most 16. Answers are copied into the
+        // sockets by the kernel on these threads: on a busy computer more threads keep the server its share
+        // of the cores.
         int serviceThreads = 0;
         int handlerThreads = 2;
     };
@@ -47,7 +50,8 @@ public:
 
     // Listens on every interface (port 0: a port the system chooses); why not, when the port cannot be
     // bound. The port is this server's alone: another process listening there makes the bind fail. A
-    // server starts once; a second call while it runs changes nothing.
+    // server starts once; a second call while it runs changes nothing. Starting raises the process's
+    // open-file limit to its hard limit.
     std::optional<QString> start(quint16 port);
     // Closes the listener and every connection and ends the threads. Waits for a handler that runs.
     void stop();

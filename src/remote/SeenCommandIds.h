@@ -7,8 +7,10 @@
 
 // The ids of the commands seen most recently: at most `capacity` of them, the oldest forgotten first.
 // Each id is kept as a 64-bit digest keyed with a random number of the process's own, so that no
-// sender can aim ids at one place of the table; at full capacity the table holds 12 bytes an id
-// (16 MiB for the default capacity), however long the ids are. Not thread-safe: its owner guards it.
+// sender can aim ids at one place of the table; at full capacity the table holds 16 bytes an id for a
+// capacity that is a power of two (8 for the digest, 8 for two slots of the probing table), at most 24
+// for another: 16 MiB for the default capacity, however long the ids are. Not thread-safe: its owner
+// guards it.
 class SeenCommandIds {
 public:
     static constexpr size_t kDefaultCapacity = size_t(1) << 20;
