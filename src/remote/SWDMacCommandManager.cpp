@@ -111,13 +111,16 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     const bool keyPress = type == u"cmd" || type == u"key";
     if (!keyPress)
         KeyPressBatch::flush();
-    if (dispatch(type, arguments, fromIpAddr, paired) &&
+    bool slideMayMove = false;
+    if (dispatch(type, arguments, fromIpAddr, paired, &slideMayMove) &&
         Flavours::pushesSlideInformation(collaborators_.flavour) && collaborators_.sendSlideInfoToClient)
-        KeyPressBatch::afterPresses(collaborators_.sendSlideInfoToClient);
+        KeyPressBatch::afterPresses(
+            [this, slideMayMove] { collaborators_.sendSlideInfoToClient(slideMayMove); });
 }
 
 bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QString>& arguments,
-                                    const std::optional<QString>& fromIpAddr, bool paired) {
+                                    const std::optional<QString>& fromIpAddr, bool paired,
+                                    bool* slideMayMove) {
     SWDMacNetworkManager& network = *collaborators_.network;
     if (type == u"connect") {
         if (const auto items = twoItems(arguments))
@@ -141,6 +144,7 @@ bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QSt
     if (type == u"start") {
         if (!collaborators_.presentation().startPlaying())
             LOG_ERROR("Error: Fail to start playing slide!");
+        *slideMayMove = true;
         return true;
     }
     if (type == u"mode") {
@@ -148,12 +152,12 @@ bool SWDMacCommandManager::dispatch(const QString& type, const std::optional<QSt
         return false;
     }
     bool push = false;
-    dispatchInput(type, arguments, &push);
+    dispatchInput(type, arguments, &push, slideMayMove);
     return push;
 }
 
 bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optional<QString>& arguments,
-                                         bool* push) {
+                                         bool* push, bool* slideMayMove) {
     if (type == u"cmd") {
         if (StringHelper::isNullOrEmpty(arguments))
             return true;
@@ -163,6 +167,7 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
         else if (key == u"{UP}")
             input_.PostKeyPressOnMainThread(126, 0xC);
         *push = true;
+        *slideMayMove = key == u"{DOWN}" || key == u"{UP}";
     } else if (type == u"move") {
         if (const auto items = pairItems(arguments)) {
             const float dx = float(Coercion::doubleValue(items->first));
@@ -185,16 +190,16 @@ bool SWDMacCommandManager::dispatchInput(const QString& type, const std::optiona
     } else if (type == u"click") {
         input_.PostClick();
         input_.PostMouseUp();
-        *push = true;
+        *push = *slideMayMove = true;
     } else if (type == u"doubleclick") {
         input_.PostDoubleClick();
-        *push = true;
+        *push = *slideMayMove = true;
     } else if (type == u"tripleclick") {
         input_.PostTripleClick();
-        *push = true;
+        *push = *slideMayMove = true;
     } else if (type == u"rightclick") {
         input_.PostRightClick();
-        *push = true;
+        *push = *slideMayMove = true;
     } else if (type == u"mousedown") {
         isDragging_ = true;
         _sendMouseEvent(platform::EventType::LeftMouseDown, platform::MouseButton::Left);

@@ -27,8 +27,9 @@ public:
     struct Collaborators {
         SWDMacNetworkManager* network = nullptr;
         std::function<PowerPointHelper&()> presentation;
-        // Pushes fresh slide information to the phone after a command (two of the three flavours).
-        std::function<void()> sendSlideInfoToClient;
+        // Pushes fresh slide information to the phone after a command (two of the three flavours);
+        // slideMayMove when the command synthesised input or started the show, which may move it.
+        std::function<void(bool slideMayMove)> sendSlideInfoToClient;
         // Where the synthesised input goes.
         std::shared_ptr<platform::EventPoster> events;
         // Runs the computer-control strings of "ccmd".
@@ -66,12 +67,14 @@ public:
 private:
     // Records the id unless it was seen before (an id other than "0"); false for a repeat.
     bool recordCommandId(const QString& id);
-    // Dispatches one type; says whether the slide information is pushed afterwards.
+    // Dispatches one type; says whether the slide information is pushed afterwards, and in slideMayMove
+    // whether the command may have moved the slide show.
     bool dispatch(const QString& type, const std::optional<QString>& arguments,
-                  const std::optional<QString>& fromIpAddr, bool paired);
+                  const std::optional<QString>& fromIpAddr, bool paired, bool* slideMayMove);
     // "move" and "scroll" and the rest of the pointer and keyboard types; false when the type is none of
     // them.
-    bool dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push);
+    bool dispatchInput(const QString& type, const std::optional<QString>& arguments, bool* push,
+                       bool* slideMayMove);
     void dragMove(float dx, float dy);
 
     Collaborators collaborators_;

@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -239,7 +238,7 @@ void SWDMacNetworkManager::schedulePoll(int pauseMs) {
     nextPoll_->start(pauseMs);
 }
 
-void SWDMacNetworkManager::sendSlideInfoToClient() {
+void SWDMacNetworkManager::sendSlideInfoToClient(bool slideMayMove) {
     LOG_DEBUG("start sendSlideInfoToClient");
     {
         std::lock_guard lock(pushMutex_);
@@ -247,13 +246,14 @@ void SWDMacNetworkManager::sendSlideInfoToClient() {
             // The push running read the presentation before this request: one more build follows it, for
             // this request and any others until then.
             pushPending_ = true;
+            pendingSlideMayMove_ = pendingSlideMayMove_ || slideMayMove;
             return;
         }
         pushRunning_ = true;
     }
-    GlobalQueue::async([this] {
-        for (;;) {
-            pushSlideInfo();
+    GlobalQueue::async([this, slideMayMove] {
+        for (bool mayMove = slideMayMove;;) {
+            pushSlideInfo(mayMove);
             std::lock_guard lock(pushMutex_);
             if (!pushPending_) {
                 pushRunning_ = false;
@@ -261,19 +261,20 @@ void SWDMacNetworkManager::sendSlideInfoToClient() {
                 return;
             }
             pushPending_ = false;
+            mayMove = std::exchange(pendingSlideMayMove_, false);
         }
     });
 }
 
-void SWDMacNetworkManager::pushSlideInfo() {
-    std::this_thread::sleep_for(kSlideInfoSettle);
+void SWDMacNetworkManager::pushSlideInfo(bool slideMayMove) {
     PowerPointHelper& presentation = collaborators_.presentation();
     presentation.refresh();
+    const auto shown = slideMayMove ? presentation.waitForSlideChange(kSlideChangeWait) : std::nullopt;
     const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     QString infoString;
     {
         std::lock_guard lock(slideInfoMutex_);
-        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now);
+        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now, shown);
         currentSlideInfoString_.set(documents.lan);
         infoString = documents.api;
     }
