@@ -306,7 +306,8 @@ void pushAfterMove(benchmark::State& state, bool settle) {
         if (settle)
             QThread::msleep(200);
         else
-            shown = helper->waitForSlideChange(SWDMacNetworkManager::kSlideChangeWait);
+            shown = helper->waitForSlideChange(std::chrono::steady_clock::now() +
+                                               SWDMacNetworkManager::kSlideChangeWait);
         const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
         const QString cloud = helper->getSlideInfoStrings(now, shown).api;
         ms.push_back(double(timer.nsecsElapsed()) / 1e6);

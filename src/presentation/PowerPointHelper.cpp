@@ -245,10 +245,9 @@ PowerPointHelper::SlideView PowerPointHelper::currentSlideView() {
 }
 
 std::optional<PowerPointHelper::SlideView>
-PowerPointHelper::waitForSlideChange(std::chrono::milliseconds bound) {
-    if (!isPptOpen() && !isKeynoteOpen())
+PowerPointHelper::waitForSlideChange(std::chrono::steady_clock::time_point deadline) {
+    if ((!isPptOpen() && !isKeynoteOpen()) || std::chrono::steady_clock::now() >= deadline)
         return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + bound;
     const auto before = lastSlideView_.get();
     if (!before) {
         std::this_thread::sleep_until(deadline);

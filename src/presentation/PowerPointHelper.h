@@ -90,10 +90,10 @@ public:
     // PowerPoint's playing test, then the current slide: the questions of getCurrentSlideIndex.
     SlideView currentSlideView();
     // Waits until the presentation shows another view than the last slide-information build read,
-    // reading it again kSlideWatchPause after each reading, for at most `bound`, and gives the view last
-    // read. Without a build before it waits the whole bound and reads nothing; with no presentation open
-    // it neither waits nor reads.
-    std::optional<SlideView> waitForSlideChange(std::chrono::milliseconds bound);
+    // reading it again kSlideWatchPause after each reading, until `deadline` at the latest, and gives the
+    // view last read. Without a build before it waits until the deadline and reads nothing; with no
+    // presentation open, or the deadline passed, it neither waits nor reads.
+    std::optional<SlideView> waitForSlideChange(std::chrono::steady_clock::time_point deadline);
     static constexpr std::chrono::milliseconds kSlideWatchPause{15};
 
     // Slide-information document.

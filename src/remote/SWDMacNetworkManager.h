@@ -103,11 +103,12 @@ public:
     // last document stored and uploaded is the one of the latest request. slideMayMove: the command that
     // asked for it synthesised a key press or click, or started the show, which the presentation program
     // takes in on its own time; the build then waits for the presentation to show another slide than the
-    // last build read, for at most kSlideChangeWait.
+    // last build read, until kSlideChangeWait after the latest such request.
     void sendSlideInfoToClient(bool slideMayMove = false);
-    // Longer than the presentation program takes to move its show on a key press, even when busy: a wait
-    // that gives up too early builds the slide before the move. Only a command that turns out not to
-    // move the show (a click beside the slide, an arrow on the last slide) waits all of it.
+    // Longer than the presentation program takes to move its show after a key press, even when busy: a
+    // wait that gives up too early builds the slide before the move. Only a command that turns out not
+    // to move the show (a right click, an arrow on the last slide, start while the show runs) waits all
+    // of it, and not even that when the build before took in its effect.
     static constexpr std::chrono::milliseconds kSlideChangeWait{300};
     // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
     // any document waiting before it, so the cloud gets documents in the order they were built.
@@ -130,9 +131,9 @@ public:
 private:
     void initialNetwork();
     void replyMachineInfo(const QString& host);
-    // One slide-information push: refresh, the wait for a slide change, both documents, the upload
-    // handed to the main thread.
-    void pushSlideInfo(bool slideMayMove);
+    // One slide-information push: refresh, the wait for a slide change after a request at moveAskedAt,
+    // both documents, the upload handed to the main thread.
+    void pushSlideInfo(std::optional<std::chrono::steady_clock::time_point> moveAskedAt);
     // Made on the main thread, before any push.
     void makeUploadHandOver();
 
@@ -165,7 +166,8 @@ private:
     std::condition_variable pushEnded_;
     bool pushRunning_ = false;
     bool pushPending_ = false;
-    bool pendingSlideMayMove_ = false; // one of the requests folded into the pending push may move
+    // The latest request folded into the pending push that may move the show.
+    std::optional<std::chrono::steady_clock::time_point> pendingMoveAskedAt_;
     // Takes the cloud documents of the pushes to the main thread; what it has not delivered yet goes
     // with it.
     std::unique_ptr<QObject> uploadHandOver_;

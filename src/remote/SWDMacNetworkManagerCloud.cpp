@@ -240,20 +240,24 @@ void SWDMacNetworkManager::schedulePoll(int pauseMs) {
 
 void SWDMacNetworkManager::sendSlideInfoToClient(bool slideMayMove) {
     LOG_DEBUG("start sendSlideInfoToClient");
+    using MoveAskedAt = std::optional<std::chrono::steady_clock::time_point>;
+    const MoveAskedAt moveAskedAt =
+        slideMayMove ? MoveAskedAt(std::chrono::steady_clock::now()) : std::nullopt;
     {
         std::lock_guard lock(pushMutex_);
         if (pushRunning_) {
             // The push running read the presentation before this request: one more build follows it, for
             // this request and any others until then.
             pushPending_ = true;
-            pendingSlideMayMove_ = pendingSlideMayMove_ || slideMayMove;
+            if (moveAskedAt)
+                pendingMoveAskedAt_ = moveAskedAt;
             return;
         }
         pushRunning_ = true;
     }
-    GlobalQueue::async([this, slideMayMove] {
-        for (bool mayMove = slideMayMove;;) {
-            pushSlideInfo(mayMove);
+    GlobalQueue::async([this, moveAskedAt] {
+        for (MoveAskedAt asked = moveAskedAt;;) {
+            pushSlideInfo(asked);
             std::lock_guard lock(pushMutex_);
             if (!pushPending_) {
                 pushRunning_ = false;
@@ -261,15 +265,17 @@ void SWDMacNetworkManager::sendSlideInfoToClient(bool slideMayMove) {
                 return;
             }
             pushPending_ = false;
-            mayMove = std::exchange(pendingSlideMayMove_, false);
+            asked = std::exchange(pendingMoveAskedAt_, std::nullopt);
         }
     });
 }
 
-void SWDMacNetworkManager::pushSlideInfo(bool slideMayMove) {
+void SWDMacNetworkManager::pushSlideInfo(std::optional<std::chrono::steady_clock::time_point> moveAskedAt) {
     PowerPointHelper& presentation = collaborators_.presentation();
     presentation.refresh();
-    const auto shown = slideMayMove ? presentation.waitForSlideChange(kSlideChangeWait) : std::nullopt;
+    // The move lands within kSlideChangeWait of its request; a build after that reads it anyway.
+    const auto shown =
+        moveAskedAt ? presentation.waitForSlideChange(*moveAskedAt + kSlideChangeWait) : std::nullopt;
     const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     QString infoString;
     {
