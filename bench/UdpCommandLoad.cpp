@@ -634,7 +634,7 @@ public:
                 },
                 [this]() -> PowerPointHelper& { return *presentation_; }, std::make_shared<FakeHostFacts>()});
             executor_ = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; }, [] {},
+                network_.get(), [this]() -> PowerPointHelper& { return *presentation_; }, [](bool) {},
                 servicePoster, nullptr, Flavour::SlideWand});
             network_->startUdp();
         });

@@ -1,5 +1,6 @@
-// What one poll pass and one notes read cost through the process script runner, answered by the fake
-// presentation application: mostly the start of one script process per script run.
+// What one poll pass, one notes read and one slide-information build cost through the process script
+// runner, answered by the fake presentation application: mostly the start of one script process per
+// script run.
 #include "platform/ProcessScriptRunner.h"
 #include "presentation/PowerPointHelper.h"
 
@@ -28,9 +29,11 @@ struct Setup {
         if (!work.isValid() || !file.open(QIODevice::WriteOnly))
             std::abort();
         file.close();
-        fake.setPdfPages(app, 1);
+        fake.setPdfPages(app, 3);
         fake.open(app, document);
         fake.setSlide(app, 2, 3);
+        if (app == App::PowerPoint)
+            fake.setPptSize(QStringLiteral("960"), QStringLiteral("540"));
         for (int slide = 1; slide <= 3; ++slide) {
             fake.setNote(app, slide,
                          QStringLiteral("Note of slide %1: \"quoted\"\tand\r\nmore — 讲稿").arg(slide));
@@ -77,6 +80,20 @@ void slideNotes(benchmark::State& state, App app) {
     state.counters["scripts"] = setup.scriptsPer(state.iterations());
 }
 
+// One build of both documents with the slide show running, as a push makes it after its poll pass:
+// notes, slide number and count, both pages, the size, two documents.
+void slideInfoBuild(benchmark::State& state, App app) {
+    Setup setup(app);
+    setup.fake.setPlaying(app, true);
+    setup.fake.clearRuns();
+    for (auto _ : state) {
+        const auto documents = setup.helper->getSlideInfoStrings(0);
+        if (documents.lan.isEmpty())
+            std::abort();
+    }
+    state.counters["scripts"] = setup.scriptsPer(state.iterations());
+}
+
 } // namespace
 
 // The work happens in the script processes, so wall time decides the number of iterations.
@@ -84,3 +101,5 @@ BENCHMARK_CAPTURE(pollPass, PowerPoint, App::PowerPoint)->Unit(benchmark::kMilli
 BENCHMARK_CAPTURE(pollPass, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, PowerPoint, App::PowerPoint)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(slideNotes, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(slideInfoBuild, PowerPoint, App::PowerPoint)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(slideInfoBuild, Keynote, App::Keynote)->Unit(benchmark::kMillisecond)->UseRealTime();

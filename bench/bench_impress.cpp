@@ -2,7 +2,8 @@
 // bridge and, as the baseline in the same run, on their own as before (a Python and a UNO connection for
 // every run, what a script still does where the user has no runtime folder): one script run (its median),
 // the interpreter start-up inside a run on its own, one poll pass with the processor time it costs, one
-// LAN slide-information document and one push (both documents) with the show running, and the export.
+// LAN slide-information document and one push (both documents) with the show running, a push after the
+// show moved, and the export.
 // Needs soffice, python3-uno and an X display, e.g.
 //   xvfb-run -a build/bench/bench_impress --benchmark_min_time=2
 #include "Fakes.h"
@@ -10,6 +11,7 @@
 #include "Wait.h"
 #include "platform/ProcessScriptRunner.h"
 #include "presentation/PowerPointHelper.h"
+#include "remote/SWDMacNetworkManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -282,6 +284,40 @@ void push(benchmark::State& state, Mode mode, bool oneReading) {
     reportMedian(state, ms);
 }
 
+// A push after a command moved the show, from the move to both documents: the poll pass, then before a
+// fixed settle of 200 ms, now the wait until the presentation shows another slide than the last build
+// read, then the build. The office's own controller moves the show, so the time Impress takes to move
+// on a key press is in neither figure.
+void pushAfterMove(benchmark::State& state, bool settle) {
+    use(Mode::Bridge);
+    office().show(40);
+    const auto helper = bridge();
+    helper->getSlideInfoStrings(0); // the build of the command before
+    std::vector<double> ms;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!office().impress.fixture({QStringLiteral("show-next")}))
+            giveUp(QStringLiteral("the show did not move: ") + office().impress.log());
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        helper->refresh();
+        std::optional<PowerPointHelper::SlideView> shown;
+        if (settle)
+            QThread::msleep(200);
+        else
+            shown = helper->waitForSlideChange(std::chrono::steady_clock::now() +
+                                               SWDMacNetworkManager::kSlideChangeWait);
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        const QString cloud = helper->getSlideInfoStrings(now, shown).api;
+        ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (cloud.isEmpty() ||
+            (shown && helper->currentSlideNote() != QStringLiteral("Note of slide %1").arg(shown->index)))
+            giveUp(QStringLiteral("no slide information of the new slide"));
+    }
+    reportMedian(state, ms);
+}
+
 } // namespace
 
 // The work happens in other processes, so wall time decides the number of iterations. The scripts on
@@ -302,6 +338,14 @@ BENCHMARK_CAPTURE(scriptRun, getPptCurrentSlideNote_bridge, "getPptCurrentSlideN
 BENCHMARK_CAPTURE(pollPass, bridge, Mode::Bridge)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(lanDocument, bridge, Mode::Bridge)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(push, bridge_oneReading, Mode::Bridge, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pushAfterMove, settle200ms, true)
+    ->Iterations(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(pushAfterMove, waitForTheSlide, false)
+    ->Iterations(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(pdfExport)->Arg(6)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(scriptRun, isPptOpenOrNot_onItsOwn, "isPptOpenOrNot", Mode::OnItsOwn)
     ->Unit(benchmark::kMillisecond)

@@ -69,8 +69,10 @@ void AppServices::installServices() {
         return std::make_shared<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
             &SWDMacNetworkManager::SharedManager(),
             []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); },
-            [] { SWDMacNetworkManager::SharedManager().sendSlideInfoToClient(); }, events,
-            &ComputerControlManager::SharedManager(), flavour});
+            [](bool slideMayMove) {
+                SWDMacNetworkManager::SharedManager().sendSlideInfoToClient(slideMayMove);
+            },
+            events, &ComputerControlManager::SharedManager(), flavour});
     });
 }
 

@@ -218,17 +218,47 @@ bool PowerPointHelper::startPlaying() {
     return true;
 }
 
+bool PowerPointHelper::pptShowPlaying() {
+    return isPptOpen() && isSlideShowPlaying();
+}
+
 qint32 PowerPointHelper::getCurrentSlideIndex() {
+    return readCurrentSlideIndex(pptShowPlaying());
+}
+
+qint32 PowerPointHelper::readCurrentSlideIndex(bool pptPlaying) {
     std::optional<platform::ScriptDescriptor> result;
     if (isPptOpen()) {
-        result = runAppleScript(isSlideShowPlaying() ? QStringLiteral("getPptCurrentSlideIndex")
-                                                     : QStringLiteral("getPptCurrentSlideNumber"));
+        result = runAppleScript(pptPlaying ? QStringLiteral("getPptCurrentSlideIndex")
+                                           : QStringLiteral("getPptCurrentSlideNumber"));
     } else if (isKeynoteOpen()) {
         result = runAppleScript(QStringLiteral("getKeynoteCurrentSlideNumber"));
     }
     const qint32 index = result ? result->int32Value() : 0;
     LOG_DEBUG("getCurrentSlideIndex : {}", index);
     return index;
+}
+
+PowerPointHelper::SlideView PowerPointHelper::currentSlideView() {
+    const bool playing = pptShowPlaying();
+    return {playing, readCurrentSlideIndex(playing)};
+}
+
+std::optional<PowerPointHelper::SlideView>
+PowerPointHelper::waitForSlideChange(std::chrono::steady_clock::time_point deadline) {
+    if ((!isPptOpen() && !isKeynoteOpen()) || std::chrono::steady_clock::now() >= deadline)
+        return std::nullopt;
+    const auto before = lastSlideView_.get();
+    if (!before) {
+        std::this_thread::sleep_until(deadline);
+        return std::nullopt;
+    }
+    for (;;) {
+        const SlideView shown = currentSlideView();
+        if (shown != *before || std::chrono::steady_clock::now() + kSlideWatchPause >= deadline)
+            return shown;
+        std::this_thread::sleep_for(kSlideWatchPause);
+    }
 }
 
 qint32 PowerPointHelper::getTotalSlideCount() {
@@ -274,11 +304,14 @@ void PowerPointHelper::getSlideNotes() {
 }
 
 void PowerPointHelper::getSlideNote(const QString& word) {
+    readSlideNote(word, pptShowPlaying());
+}
+
+void PowerPointHelper::readSlideNote(const QString& word, bool pptPlaying) {
     QString script;
     if (isPptOpen())
         script =
-            (isSlideShowPlaying() ? QStringLiteral("getPpt%1SlideNote") : QStringLiteral("getPpt%1PageNote"))
-                .arg(word);
+            (pptPlaying ? QStringLiteral("getPpt%1SlideNote") : QStringLiteral("getPpt%1PageNote")).arg(word);
     else if (isKeynoteOpen())
         script = QStringLiteral("getKeynote%1SlideNote").arg(word);
     else

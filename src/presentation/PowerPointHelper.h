@@ -80,6 +80,22 @@ public:
     void getSlideNotes();
     void getSlideNote(const QString& word);
 
+    // What the presentation shows: whether PowerPoint's slide show runs (never asked of Keynote) and the
+    // current slide in the view that answer names, counted from 1; 0 when no script gave a number.
+    struct SlideView {
+        bool playing = false;
+        qint32 index = 0;
+        bool operator==(const SlideView&) const = default;
+    };
+    // PowerPoint's playing test, then the current slide: the questions of getCurrentSlideIndex.
+    SlideView currentSlideView();
+    // Waits until the presentation shows another view than the last slide-information build read,
+    // reading it again kSlideWatchPause after each reading, until `deadline` at the latest, and gives the
+    // view last read. Without a build before it waits until the deadline and reads nothing; with no
+    // presentation open, or the deadline passed, it neither waits nor reads.
+    std::optional<SlideView> waitForSlideChange(std::chrono::steady_clock::time_point deadline);
+    static constexpr std::chrono::milliseconds kSlideWatchPause{15};
+
     // Slide-information document.
     static constexpr int kLanThumbWidth = 800;
     static constexpr int kApiThumbWidth = 300;
@@ -92,8 +108,11 @@ public:
     };
     // Both kinds from one reading of the presentation (notes, slide number and count, pages, size), with
     // the one time: the LAN kind first, then the cloud kind, each as getSlideInfoString makes it.
-    // Documents are built one at a time: a build never sees the notes or pages of another.
-    SlideInfoStrings getSlideInfoStrings(double createTime);
+    // Documents are built one at a time: a build never sees the notes or pages of another. A reading asks
+    // each question once. `shown` is the view the caller read just before (waitForSlideChange): the
+    // build then asks no playing test, and when the slide it reads after the notes is not that one, the
+    // show moved meanwhile and the notes are read again for the slide it shows now.
+    SlideInfoStrings getSlideInfoStrings(double createTime, std::optional<SlideView> shown = std::nullopt);
     void getSlideImg();
     // Base64 of a JPEG of the image resized to width x height at the quality (0 to 1); nothing for no image.
     static std::optional<QString> base64StringConvertedFromImage(const std::shared_ptr<Image>& image,
@@ -139,8 +158,17 @@ private:
         QSizeF size;
     };
     explicit PowerPointHelper(Collaborators collaborators);
+    // How often a build reads the notes again when the show moved while it read them.
+    static constexpr int kSlideRereads = 2;
+    // Whether PowerPoint is open and its slide show runs: the playing test, run only for PowerPoint.
+    bool pptShowPlaying();
+    // The queries with PowerPoint's playing test already answered.
+    qint32 readCurrentSlideIndex(bool pptPlaying);
+    void readSlideNote(const QString& word, bool pptPlaying);
+    // The pages of slide `cur` and the next one; 0 keeps the pages as they are.
+    void renderSlideImages(qint32 cur);
     // Nothing when no presentation is open or its slide size is unknown. These run with buildLock_ held.
-    std::optional<SlideSnapshot> takeSlideSnapshot();
+    std::optional<SlideSnapshot> takeSlideSnapshot(std::optional<SlideView> shown);
     // The content of a document of the kind: notes and thumbnails.
     std::shared_ptr<const InfoDTO> slideInfoRecord(const SlideSnapshot& snapshot, bool isApi);
     // The document stored for the kind, when it was made from a record equal to this one.
@@ -157,6 +185,7 @@ private:
     std::mutex lock_;      // held around each single script run
     std::mutex buildLock_; // held around each slide-information build, from its reading to its documents
     bool storedTogether_ = false; // the stored documents of both kinds came from one build
+    AtomicValue<std::optional<SlideView>> lastSlideView_; // what the last build read
 
     AtomicValue<std::optional<QString>> tempFolderPath_;
     AtomicValue<std::optional<QString>> activePdfPath_;

@@ -57,7 +57,10 @@ std::optional<QString> PowerPointHelper::base64StringConvertedFromImage(const st
 
 void PowerPointHelper::getSlideImg() {
     LOG_DEBUG("Start getSlideImg");
-    const qint32 cur = getCurrentSlideIndex();
+    renderSlideImages(getCurrentSlideIndex());
+}
+
+void PowerPointHelper::renderSlideImages(qint32 cur) {
     if (cur == 0)
         return;
     const qint32 total = getTotalSlideCount();
@@ -87,7 +90,7 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
     LOG_INFO("start getSlideInfoString, isApi = {}, createTime = {}", int(isApi), nowText());
     if (createTime == 0.0)
         createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-    const auto snapshot = takeSlideSnapshot();
+    const auto snapshot = takeSlideSnapshot(std::nullopt);
     if (!snapshot)
         return QString("");
     const auto record = slideInfoRecord(*snapshot, isApi);
@@ -97,12 +100,13 @@ QString PowerPointHelper::getSlideInfoString(bool isApi, double createTime) {
     return slideInfoString(record, isApi, createTime);
 }
 
-PowerPointHelper::SlideInfoStrings PowerPointHelper::getSlideInfoStrings(double createTime) {
+PowerPointHelper::SlideInfoStrings PowerPointHelper::getSlideInfoStrings(double createTime,
+                                                                         std::optional<SlideView> shown) {
     std::lock_guard build(buildLock_);
     LOG_INFO("start getSlideInfoString, isApi = 0, createTime = {}", nowText());
     if (createTime == 0.0)
         createTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-    const auto snapshot = takeSlideSnapshot();
+    const auto snapshot = takeSlideSnapshot(shown);
     if (!snapshot)
         return {QString(""), QString("")};
     const auto lanRecord = slideInfoRecord(*snapshot, false);
@@ -121,17 +125,38 @@ PowerPointHelper::SlideInfoStrings PowerPointHelper::getSlideInfoStrings(double 
     return documents;
 }
 
-std::optional<PowerPointHelper::SlideSnapshot> PowerPointHelper::takeSlideSnapshot() {
+std::optional<PowerPointHelper::SlideSnapshot>
+PowerPointHelper::takeSlideSnapshot(std::optional<SlideView> shown) {
     if (!isPptOpen() && !isKeynoteOpen())
         return std::nullopt;
 
+    // The playing test once, its answer serving the note scripts and the slide number.
+    SlideView view = shown ? *shown : SlideView{pptShowPlaying(), 0};
+    double notesTime = 0, imgTime = 0;
     QElapsedTimer timer;
-    timer.start();
-    getSlideNotes();
-    const double notesTime = secondsOf(timer);
+    for (int round = 0;; ++round) {
+        timer.start();
+        for (const char* word : {"Current", "Next", "Alternate"})
+            readSlideNote(QString::fromLatin1(word), view.playing);
+        notesTime += secondsOf(timer);
+        timer.restart();
+        LOG_DEBUG("Start getSlideImg");
+        const qint32 index = readCurrentSlideIndex(view.playing);
+        imgTime += secondsOf(timer);
+        if (!shown || index == view.index || round == kSlideRereads) {
+            view.index = index;
+            break;
+        }
+        // The show moved while the notes were read: read them again, for the slide it shows now.
+        timer.restart();
+        view = currentSlideView();
+        imgTime += secondsOf(timer);
+    }
     timer.restart();
-    getSlideImg();
-    LOG_DEBUG("getSlideNotesTime = {:f}, getSlideImgTime = {:f}", notesTime, secondsOf(timer));
+    renderSlideImages(view.index);
+    imgTime += secondsOf(timer);
+    LOG_DEBUG("getSlideNotesTime = {:f}, getSlideImgTime = {:f}", notesTime, imgTime);
+    lastSlideView_.set(view);
 
     // Only builds write the notes and pages, one at a time, so these are this build's own.
     SlideSnapshot snapshot{currentSlideNote(),  nextSlideNote(),  alternateSlideNote(),

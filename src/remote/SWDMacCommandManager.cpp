@@ -128,7 +128,9 @@ void SWDMacCommandManager::executeCommand(const std::optional<QString>& command,
     if (!id.isEmpty())
         settleCommandId(id, acted);
     if (acted && planned->push && pushes())
-        KeyPressBatch::afterPresses(collaborators_.sendSlideInfoToClient);
+        KeyPressBatch::afterPresses([this, slideMayMove = planned->slideMayMove] {
+            collaborators_.sendSlideInfoToClient(slideMayMove);
+        });
 }
 
 bool SWDMacCommandManager::pushes() const {
@@ -177,7 +179,7 @@ SWDMacCommandManager::plan(const QString& type, const std::optional<QString>& ar
                                LOG_ERROR("Error: Fail to start playing slide!");
                            return true;
                        },
-                       true};
+                       true, true};
     }
     if (type == u"mode") {
         return Planned{[this, allow = arguments == QStringLiteral("presentation")] {
@@ -215,7 +217,7 @@ SWDMacCommandManager::planInput(const QString& type, const std::optional<QString
                            if (arrow)
                                input_.PostKeyPressOnMainThread(arrow, 0xC);
                        }),
-                       true};
+                       true, arrow != 0};
     }
     if (type == u"move") {
         const auto items = pairItems(arguments);
@@ -249,13 +251,13 @@ SWDMacCommandManager::planInput(const QString& type, const std::optional<QString
                            input_.PostClick();
                            input_.PostMouseUp();
                        }),
-                       true};
+                       true, true};
     if (type == u"doubleclick")
-        return Planned{done([this] { input_.PostDoubleClick(); }), true};
+        return Planned{done([this] { input_.PostDoubleClick(); }), true, true};
     if (type == u"tripleclick")
-        return Planned{done([this] { input_.PostTripleClick(); }), true};
+        return Planned{done([this] { input_.PostTripleClick(); }), true, true};
     if (type == u"rightclick")
-        return Planned{done([this] { input_.PostRightClick(); }), true};
+        return Planned{done([this] { input_.PostRightClick(); }), true, true};
     if (type == u"mousedown")
         return Planned{done([this] {
             isDragging_ = true;

@@ -30,7 +30,8 @@ public:
         SWDMacNetworkManager* network = nullptr;
         std::function<PowerPointHelper&()> presentation;
         // Pushes fresh slide information to the phone after a command (two of the three flavours).
-        std::function<void()> sendSlideInfoToClient;
+        // slideMayMove when the command synthesised input or started the show, which may move it.
+        std::function<void(bool slideMayMove)> sendSlideInfoToClient;
         // Where the synthesised input goes.
         std::shared_ptr<platform::EventPoster> events;
         // Runs the computer-control strings of "ccmd".
@@ -67,10 +68,12 @@ public:
 
 private:
     // One command as planned before its id is claimed: `run` does it and says whether it turned out to
-    // do anything; `push` asks for the slide-information push after it.
+    // do anything; `push` asks for the slide-information push after it, and `slideMayMove` says that the
+    // command synthesised input or started the show, which may move it.
     struct Planned {
         std::function<bool()> run;
         bool push = false;
+        bool slideMayMove = false;
     };
     // Claims the id for the caller about to run its command: false when the id was recorded before or
     // another caller is running a command with it ("0" is never refused).

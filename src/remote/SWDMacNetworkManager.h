@@ -102,12 +102,16 @@ public:
     void startGettingCommandFromApi();
     // Builds both slide-information documents on a background thread, stores the LAN one and uploads the
     // cloud one. One build runs at a time; asked for while one runs, exactly one more follows it, so the
-    // last document stored and uploaded is the one of the latest request.
-    void sendSlideInfoToClient();
-    // What a push waits before it reads the presentation: the command that asked for it may have just
-    // synthesised the key press or click that moves the slide show, which the presentation program takes
-    // in on its own time.
-    static constexpr std::chrono::milliseconds kSlideInfoSettle{200};
+    // last document stored and uploaded is the one of the latest request. slideMayMove: the command that
+    // asked for it synthesised a key press or click, or started the show, which the presentation program
+    // takes in on its own time; the build then waits for the presentation to show another slide than the
+    // last build read, until kSlideChangeWait after the latest such request.
+    void sendSlideInfoToClient(bool slideMayMove = false);
+    // Longer than the presentation program takes to move its show after a key press, even when busy: a
+    // wait that gives up too early builds the slide before the move. Only a command that turns out not
+    // to move the show (a right click, an arrow on the last slide, start while the show runs) waits all
+    // of it, and not even that when the build before took in its effect.
+    static constexpr std::chrono::milliseconds kSlideChangeWait{300};
     // One upload at a time: asked for while one is in flight, the document waits for its end, replacing
     // any document waiting before it, so the cloud gets documents in the order they were built.
     void postSlideInfoToApi(const QString& infoString);
@@ -129,8 +133,9 @@ public:
 private:
     void initialNetwork();
     void replyMachineInfo(const QString& host);
-    // One slide-information push: refresh, both documents, the upload handed to the main thread.
-    void pushSlideInfo();
+    // One slide-information push: refresh, the wait for a slide change after a request at moveAskedAt,
+    // both documents, the upload handed to the main thread.
+    void pushSlideInfo(std::optional<std::chrono::steady_clock::time_point> moveAskedAt);
     // Made on the main thread, before any push.
     void makeUploadHandOver();
 
@@ -163,6 +168,8 @@ private:
     std::condition_variable pushEnded_;
     bool pushRunning_ = false;
     bool pushPending_ = false;
+    // The latest request folded into the pending push that may move the show.
+    std::optional<std::chrono::steady_clock::time_point> pendingMoveAskedAt_;
     // Takes the cloud documents of the pushes to the main thread; what it has not delivered yet goes
     // with it.
     std::unique_ptr<QObject> uploadHandOver_;

@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -240,21 +239,26 @@ void SWDMacNetworkManager::schedulePoll(int pauseMs) {
     nextPoll_->start(pauseMs);
 }
 
-void SWDMacNetworkManager::sendSlideInfoToClient() {
+void SWDMacNetworkManager::sendSlideInfoToClient(bool slideMayMove) {
     LOG_DEBUG("start sendSlideInfoToClient");
+    using MoveAskedAt = std::optional<std::chrono::steady_clock::time_point>;
+    const MoveAskedAt moveAskedAt =
+        slideMayMove ? MoveAskedAt(std::chrono::steady_clock::now()) : std::nullopt;
     {
         std::lock_guard lock(pushMutex_);
         if (pushRunning_) {
             // The push running read the presentation before this request: one more build follows it, for
             // this request and any others until then.
             pushPending_ = true;
+            if (moveAskedAt)
+                pendingMoveAskedAt_ = moveAskedAt;
             return;
         }
         pushRunning_ = true;
     }
-    GlobalQueue::async([this] {
-        for (;;) {
-            pushSlideInfo();
+    GlobalQueue::async([this, moveAskedAt] {
+        for (MoveAskedAt asked = moveAskedAt;;) {
+            pushSlideInfo(asked);
             std::lock_guard lock(pushMutex_);
             if (!pushPending_) {
                 pushRunning_ = false;
@@ -262,19 +266,22 @@ void SWDMacNetworkManager::sendSlideInfoToClient() {
                 return;
             }
             pushPending_ = false;
+            asked = std::exchange(pendingMoveAskedAt_, std::nullopt);
         }
     });
 }
 
-void SWDMacNetworkManager::pushSlideInfo() {
-    std::this_thread::sleep_for(kSlideInfoSettle);
+void SWDMacNetworkManager::pushSlideInfo(std::optional<std::chrono::steady_clock::time_point> moveAskedAt) {
     PowerPointHelper& presentation = collaborators_.presentation();
     presentation.refresh();
+    // The move lands within kSlideChangeWait of its request; a build after that reads it anyway.
+    const auto shown =
+        moveAskedAt ? presentation.waitForSlideChange(*moveAskedAt + kSlideChangeWait) : std::nullopt;
     const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     QString infoString;
     {
         std::lock_guard lock(slideInfoMutex_);
-        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now);
+        const PowerPointHelper::SlideInfoStrings documents = presentation.getSlideInfoStrings(now, shown);
         currentSlideInfoString_.set(documents.lan);
         infoString = documents.api;
     }

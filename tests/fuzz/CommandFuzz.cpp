@@ -55,7 +55,7 @@ struct World {
             },
             [this]() -> PowerPointHelper& { return *stage.presentation; }, stage.facts});
         executor = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-            network.get(), [this]() -> PowerPointHelper& { return *stage.presentation; }, [] {}, poster,
+            network.get(), [this]() -> PowerPointHelper& { return *stage.presentation; }, [](bool) {}, poster,
             &computerControl, Flavour::PodiumCast});
     }
     Stage& stage;

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <utility>
+
 namespace {
 
 // A PDF of n pages of the size in points, page i filled with a grey of its own.
@@ -228,4 +231,80 @@ TEST_F(SlideInfoTest, MissingPdfGivesNullThumbnailsForPowerPointAndNoDocumentFor
     scripts->answerText("getKeynoteCurrentSlideNumber", "1");
     helper->refresh();
     EXPECT_EQ(helper->getSlideInfoString(true, 0), QString(""));
+}
+
+TEST_F(SlideInfoTest, OneBuildAsksEachQuestionOnceAndReadsTheNotesAgainWhenTheShowMoves) {
+    openPowerPoint(4, 2);
+    // The show runs; each slide's notes name their slide.
+    const auto showSlide = [&](int n) {
+        scripts->answerText("getPptCurrentSlideIndex", QString::number(n));
+        scripts->answerText("getPptCurrentSlideNote", QStringLiteral("note %1").arg(n));
+        scripts->answerText("getPptNextSlideNote", QStringLiteral("note %1").arg(n + 1));
+        scripts->answerText("getPptAlternateSlideNote", QStringLiteral("note %1").arg(n - 1));
+    };
+    const auto notes = [](const QString& document) -> QString {
+        const QJsonObject json = QJsonDocument::fromJson(document.toUtf8()).object();
+        return json["Note"].toString() + " / " + json["NextNote"].toString();
+    };
+    scripts->answerText("isPptPlayingOrNot", "yes");
+    showSlide(2);
+    scripts->clearRuns();
+    EXPECT_EQ(notes(helper->getSlideInfoStrings(5).lan), "note 2 / note 3");
+    EXPECT_EQ(scripts->runs(),
+              QStringList({"isPptPlayingOrNot", "getPptCurrentSlideNote", "getPptNextSlideNote",
+                           "getPptAlternateSlideNote", "getPptCurrentSlideIndex", "getPptTotalSlideCount",
+                           "getPptWidth", "getPptHeight"}));
+
+    // Given the view its caller read, a build asks no playing test of its own; when the show moves on
+    // between two note scripts, it reads the view and the notes again.
+    bool moved = false;
+    scripts->onRun = [&](const QString& name) {
+        if (name == "getPptNextSlideNote" && !std::exchange(moved, true))
+            showSlide(3);
+    };
+    scripts->clearRuns();
+    EXPECT_EQ(notes(helper->getSlideInfoStrings(6, PowerPointHelper::SlideView{true, 2}).lan),
+              "note 3 / note 4");
+    scripts->onRun = nullptr;
+    EXPECT_EQ(scripts->runs().count("isPptPlayingOrNot"), 1); // for the view read again
+    EXPECT_EQ(scripts->runs().count("getPptCurrentSlideNote"), 2);
+}
+
+TEST_F(SlideInfoTest, WaitingForASlideChangeEndsAtTheFirstViewThatIsNotTheLastBuilds) {
+    using namespace std::chrono_literals;
+    const auto in = [](std::chrono::milliseconds bound) {
+        return std::chrono::steady_clock::now() + bound;
+    };
+    EXPECT_EQ(helper->waitForSlideChange(in(10s)), std::nullopt); // nothing open: nothing to wait for
+    openPowerPoint(4, 2);                                         // the editing view on slide 2
+    scripts->clearRuns();
+    EXPECT_EQ(helper->waitForSlideChange(in(1ms)), std::nullopt); // no build read a slide yet
+    helper->getSlideInfoStrings(0);
+    EXPECT_EQ(helper->waitForSlideChange(in(-1ms)), std::nullopt);   // the move is due already
+    EXPECT_EQ(scripts->runs().count("getPptCurrentSlideNumber"), 1); // the build's reading only
+
+    // At the reading given (0: never) the show starts on the same slide, or the editing view moves on.
+    const struct {
+        int movesAtReading;
+        bool playing;
+        int slide;
+    } rows[] = {{1, true, 2}, {3, false, 4}, {0, false, 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.movesAtReading);
+        scripts->answer("isPptPlayingOrNot", {});
+        scripts->answerText("getPptCurrentSlideNumber", "2");
+        int readings = 0;
+        scripts->onRun = [&](const QString& name) {
+            if (name == "isPptPlayingOrNot" && ++readings == row.movesAtReading) {
+                if (row.playing)
+                    scripts->answerText("isPptPlayingOrNot", "yes");
+                scripts->answerText(row.playing ? "getPptCurrentSlideIndex" : "getPptCurrentSlideNumber",
+                                    QString::number(row.slide));
+            }
+        };
+        EXPECT_EQ(helper->waitForSlideChange(in(row.movesAtReading ? 10s : 50ms)),
+                  (PowerPointHelper::SlideView{row.playing, row.slide}));
+        scripts->onRun = nullptr;
+        EXPECT_TRUE(row.movesAtReading ? readings == row.movesAtReading : readings >= 1) << readings;
+    }
 }

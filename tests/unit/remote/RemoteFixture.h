@@ -146,8 +146,8 @@ protected:
     }
     std::unique_ptr<SWDMacCommandManager> executorOf(Flavour flavour) {
         return std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
-            network.get(), [this]() -> PowerPointHelper& { return *presentation; }, [this] { ++pushes; },
-            poster, &manager, flavour});
+            network.get(), [this]() -> PowerPointHelper& { return *presentation; },
+            [this](bool) { ++pushes; }, poster, &manager, flavour});
     }
 
     // What the work did, in the order of its kinds: events (a key press as the key it presses), datagrams,
