@@ -126,7 +126,7 @@ TEST_F(SlideInfoSystemTest, SlideWandServesItsFirstDocumentAndPushesNothing) {
     send("3|start", 0);
     EXPECT_EQ(getDocument().second, first);
     EXPECT_TRUE(cloud.requests("/api/Info").empty());
-    EXPECT_EQ(host->terminate(), 0);
+    EXPECT_EQ(host->terminate(), 0) << host->output().toStdString();
 }
 
 TEST_F(SlideInfoSystemTest, QuickCommandsLeaveTheLastSlideOnTheLanServerAndInTheLastUpload) {

@@ -2,9 +2,11 @@
 
 #include "TestBundle.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -66,6 +68,24 @@ TEST_F(ProcessScriptRunnerTest, AScriptThatRunsTooLongIsEndedWithTheTimeoutNumbe
     EXPECT_EQ(outcome.runError->number, platform::ScriptRunner::kTimeoutErrorNumber);
     QThread::msleep(1500);
     EXPECT_FALSE(QFile::exists(marker));
+}
+
+TEST_F(ProcessScriptRunnerTest, AScriptEndsWhenItExitsThoughWhatItStartedKeepsItsOutput) {
+    // A bridge a script starts lives on with the script's output streams; the run ends with the script.
+    const QString pidFile = bundle.resourcesPath() + "/left.pid";
+    script("starter",
+           ("sleep 30 & echo $! > '" + pidFile + "'; echo started; echo warm >&2; exit 0").toUtf8());
+    ProcessScriptRunner patient(bundle.resourcesPath(), 20s);
+    QElapsedTimer took;
+    took.start();
+    const auto outcome = patient.run("starter");
+    const qint64 elapsed = took.elapsed();
+    QFile left(pidFile);
+    if (left.open(QIODevice::ReadOnly))
+        ::kill(pid_t(left.readAll().trimmed().toInt()), SIGKILL);
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->stringValue(), QStringLiteral("started"));
+    EXPECT_LT(elapsed, 10000) << "the run waited for what the script left running";
 }
 
 TEST_F(ProcessScriptRunnerTest, RunsNothingOutsideResourcesOrForMissingScripts) {
