@@ -90,8 +90,9 @@ TEST_F(CloudFaultsTest, EveryAnswerIsBoundedInSizeAndTime) {
     ASSERT_TRUE(notHttp.listen(QHostAddress::LocalHost));
     QObject::connect(&notHttp, &QTcpServer::newConnection, [&] {
         QTcpSocket* client = notHttp.nextPendingConnection();
-        QObject::connect(client, &QTcpSocket::readyRead, client,
-                         [client] { client->write(QByteArray("\x16\x03\x01 no HTTP at all\r\n\r\n", 24)); });
+        QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
+            client->write(QByteArrayLiteral("\x16\x03\x01 no HTTP at all\r\n\r\n"));
+        });
     });
     const TestBundle notHttpRoot(
         {{"ApiRoot", QString("http://127.0.0.1:%1").arg(notHttp.serverPort())}, {"CFBundleVersion", "1"}});
@@ -129,7 +130,11 @@ while True:
     const size_t posts = apiPosts().size();
     network->sendApiHeartBeat();
     ASSERT_TRUE(waitUntil([&] { return apiPosts().size() > posts; }, 8000)) << "no end of the heartbeat";
+#if !defined(__SANITIZE_ADDRESS__) // the address sanitizer keeps freed memory aside, which counts here
     EXPECT_LT(residentMiB() - before, 8) << "MiB kept for one endless answer";
+#else
+    (void)before;
+#endif
     endless.kill();
     endless.waitForFinished(5000);
 }
