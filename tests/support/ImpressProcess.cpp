@@ -125,7 +125,11 @@ std::optional<QString> ImpressProcess::fixture(const QStringList& arguments, int
         // Ping fails until the office listens; its reasons would only fill the log.
         if (arguments.value(0) != u"ping")
             log_ += "fixture " + arguments.join(' ') + ": " +
-                    (ended ? err.trimmed() : QStringLiteral("no end")) + '\n';
+                    (!ended ? QStringLiteral("no end")
+                     : tool.exitStatus() != QProcess::NormalExit
+                         ? QStringLiteral("crashed")
+                         : QStringLiteral("exit status %1").arg(tool.exitCode())) +
+                    ' ' + err.trimmed() + '\n';
         return std::nullopt;
     }
     return out.endsWith(u'\n') ? out.chopped(1) : out;
