@@ -111,8 +111,9 @@ trap cleanup EXIT
 trap 'interrupted=130' INT
 trap 'interrupted=143' TERM
 
-# The X server, on the first free display; it says which when it is ready.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# The X server, on the first free display; it says which when it is ready. In a session of its own, so
+# that a Ctrl-C does not end it before the office that draws on it.
+setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break
