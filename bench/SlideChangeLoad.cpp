@@ -236,8 +236,6 @@ public:
         return std::nullopt;
     }
 
-    const QString& computer() const { return computer_; }
-
 private:
     bool connectHttp() {
         http_ = socketIn(namespaceFile_, SOCK_STREAM);
@@ -822,10 +820,10 @@ void printSlideChanges(const std::vector<DeckFigures>& decks, const Options& opt
                     percentile(deck.buildAlone, 50), percentile(deck.buildAlone, 95));
     }
     for (const DeckFigures& deck : decks)
-        std::printf("%3d slides: the show started %d times; presses after a start before it moved: %d; "
-                    "started again\n"
-                    "            because it took none of 6 presses: %d times\n",
-                    deck.slides, deck.starts, deck.firstLost, deck.restartsWithoutKeys);
+        std::printf(
+            "%3d slides: %d show starts; untimed presses before the show moved: %d; starts again after 6 "
+            "such presses: %d\n",
+            deck.slides, deck.starts, deck.firstLost, deck.restartsWithoutKeys);
     std::printf(
         "goal: median <= 150 ms, p95 <= 300 ms. lost: a timed press that did not move the show within 3 s\n"
         "(not counted); stale: the show moved and no document showed the next slide within 10 s (the show\n"
@@ -834,29 +832,27 @@ void printSlideChanges(const std::vector<DeckFigures>& decks, const Options& opt
         "wait for the slide change.\n");
 }
 
-void printIdle(const std::vector<IdleFigures>& runs) {
-    for (const IdleFigures& idle : runs) {
-        const double window = idle.seconds * 1000.0;
-        const auto percent = [&](double ms) {
-            return ms / window * 100.0;
-        };
-        std::printf("\nidle %.0f s, %s, the phone paired and silent (%s)\n", idle.seconds,
-                    qPrintable(idle.state), qPrintable(idle.note));
-        std::printf("  %-48s %9s %12s\n", "", "CPU ms", "% of a core");
-        std::printf("  %-48s %9.0f %12.3f\n", "application", idle.appMs, percent(idle.appMs));
-        std::printf("  %-48s %9.0f %12.3f\n", "its child processes (scripts)", idle.childrenMs,
-                    percent(idle.childrenMs));
-        std::printf("  %-48s %9.0f %12.3f\n", "resident bridge", idle.bridgeMs, percent(idle.bridgeMs));
-        const double total = idle.appMs + idle.childrenMs + idle.bridgeMs;
-        std::printf("  %-48s %9.0f %12.3f   (goal <= 0.3)\n", "application, children and bridge", total,
-                    percent(total));
-        std::printf("  %-48s %9.0f %12.3f\n", "reference: LibreOffice (soffice.bin, oosplash)", idle.officeMs,
-                    percent(idle.officeMs));
-        const double tick = ticksToMs(1);
-        std::printf(
-            "  (read in clock ticks of %.0f ms: %.3f %% of a core over this interval, per process read)\n",
-            tick, percent(tick));
-    }
+void printIdle(const IdleFigures& idle) {
+    const double window = idle.seconds * 1000.0;
+    const auto percent = [&](double ms) {
+        return ms / window * 100.0;
+    };
+    std::printf("\nidle %.0f s, %s, the phone paired and silent (%s)\n", idle.seconds, qPrintable(idle.state),
+                qPrintable(idle.note));
+    std::printf("  %-48s %9s %12s\n", "", "CPU ms", "% of a core");
+    std::printf("  %-48s %9.0f %12.3f\n", "application", idle.appMs, percent(idle.appMs));
+    std::printf("  %-48s %9.0f %12.3f\n", "its child processes (scripts)", idle.childrenMs,
+                percent(idle.childrenMs));
+    std::printf("  %-48s %9.0f %12.3f\n", "resident bridge", idle.bridgeMs, percent(idle.bridgeMs));
+    const double total = idle.appMs + idle.childrenMs + idle.bridgeMs;
+    std::printf("  %-48s %9.0f %12.3f   (goal <= 0.3)\n", "application, children and bridge", total,
+                percent(total));
+    std::printf("  %-48s %9.0f %12.3f\n", "reference: LibreOffice (soffice.bin, oosplash)", idle.officeMs,
+                percent(idle.officeMs));
+    const double tick = ticksToMs(1);
+    std::printf(
+        "  (read in clock ticks of %.0f ms: %.3f %% of a core over this interval, per process read)\n", tick,
+        percent(tick));
 }
 
 std::vector<int> parseDecks(const char* text) {
@@ -912,34 +908,31 @@ int main(int argc, char** argv) {
     if (::sigaction(SIGINT, nullptr, &interrupt) == 0 && interrupt.sa_handler != SIG_IGN)
         std::signal(SIGINT, askStop);
     std::signal(SIGTERM, askStop);
-    // This process's own files (and the temporary folders of everything it starts) go where TMPDIR says.
+    // The build reference renders thumbnails; no window is shown.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const Options options = parse(argc, argv);
-    std::printf("load average before %s", qPrintable(QString::fromLatin1([] {
-                    QFile file("/proc/loadavg");
-                    return file.open(QIODevice::ReadOnly) ? file.readAll().left(15) + '\n'
-                                                          : QByteArray("?\n");
-                }())));
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    std::printf("load average before %s\n",
+                loadAverage.open(QIODevice::ReadOnly)
+                    ? loadAverage.readAll().split(' ').mid(0, 3).join(' ').constData()
+                    : "?");
     int status = 0;
     try {
         Run run(options);
         // The idle state is measured first, on the smallest deck, before any press.
         const int idleDeck = *std::min_element(options.decks.begin(), options.decks.end());
         run.start(options.presses > 0 ? options.decks : std::vector<int>{idleDeck});
-        std::vector<IdleFigures> idle;
         if (options.idleSeconds > 0) {
-            const int deck = idleDeck;
-            idle.push_back(run.idle(deck, false));
-            idle.push_back(run.idle(deck, true));
+            printIdle(run.idle(idleDeck, false));
+            printIdle(run.idle(idleDeck, true));
+            std::fflush(stdout);
         }
         std::vector<DeckFigures> decks;
         if (options.presses > 0)
             for (const int slides : options.decks)
                 decks.push_back(run.slideChanges(slides));
-        if (!idle.empty())
-            printIdle(idle);
         if (!decks.empty())
             printSlideChanges(decks, options);
         status = run.finish() == 0 ? 0 : 1;
