@@ -59,7 +59,7 @@ started_here() {
 }
 
 cleanup() {
-    local pid left group
+    local pid left group pipe
     if [ -n "$bench_pid" ] && [ -z "$bench_ended" ]; then
         # The bench ends the application and the office itself when asked to.
         kill -TERM "$bench_pid" 2>/dev/null || true
@@ -121,7 +121,8 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+display=$(head -n1 "$work/display")
+export DISPLAY=":$display"
 
 options=()
 if [ "$(id -u)" -ne 0 ]; then
