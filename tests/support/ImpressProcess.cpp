@@ -15,7 +15,6 @@ namespace {
 
 const QString kPython = QStringLiteral("/usr/bin/python3");
 constexpr int kStartLimitMs = 90000;
-constexpr int kFixtureLimitMs = 60000;
 
 // LibreOffice keeps its pipes as local sockets named OSL_PIPE_<uid>_<name> in /tmp; the one that
 // hands files from a second soffice to the running office is named after the profile.
@@ -112,10 +111,10 @@ bool ImpressProcess::start() {
     return false;
 }
 
-std::optional<QString> ImpressProcess::fixture(const QStringList& arguments) const {
+std::optional<QString> ImpressProcess::fixture(const QStringList& arguments, int limitMs) const {
     QProcess tool;
     tool.start(kPython, QStringList{QStringLiteral(PC_IMPRESS_FIXTURE), pipe_} + arguments);
-    const bool ended = tool.waitForFinished(kFixtureLimitMs);
+    const bool ended = tool.waitForFinished(limitMs);
     if (!ended) {
         tool.kill();
         tool.waitForFinished(-1);
@@ -128,9 +127,9 @@ std::optional<QString> ImpressProcess::fixture(const QStringList& arguments) con
             log_ += "fixture " + arguments.join(' ') + ": " +
                     (!ended ? QStringLiteral("no end")
                      : tool.exitStatus() != QProcess::NormalExit
-                         ? QStringLiteral("crashed ") + err.trimmed()
-                         : QStringLiteral("exit %1 ").arg(tool.exitCode()) + err.trimmed()) +
-                    '\n';
+                         ? QStringLiteral("crashed")
+                         : QStringLiteral("exit status %1").arg(tool.exitCode())) +
+                    ' ' + err.trimmed() + '\n';
         return std::nullopt;
     }
     return out.endsWith(u'\n') ? out.chopped(1) : out;

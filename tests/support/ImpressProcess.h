@@ -28,8 +28,9 @@ public:
     // The pipe name the scripts are to use (PODIUMCAST_IMPRESS_PIPE).
     const QString& pipeName() const { return pipe_; }
     // Runs impress_fixture.py with a command on this office's pipe: its standard output less the
-    // trailing line end, or nothing when the command failed (the reason is in log()).
-    std::optional<QString> fixture(const QStringList& arguments) const;
+    // trailing line end, or nothing when the command failed or did not end within limitMs (the reason is
+    // in log()).
+    std::optional<QString> fixture(const QStringList& arguments, int limitMs = 60000) const;
     // Opens a file the way a user does, a second soffice handing it to the running office; that
     // process waits while the office asks the user anything, and ends with the office.
     void openLikeAUser(const QString& path);

@@ -18,6 +18,7 @@ points. "state" prints "<show running 0/1> <show slide> <editing page>", slides 
 none. A command that fails exits 1 with the reason on standard error.
 """
 
+import os
 import sys
 
 import uno
@@ -142,8 +143,14 @@ def main(arguments):
 
 
 if __name__ == "__main__":
+    status = 0
     try:
         main(sys.argv[1:])
     except Exception as error:
         sys.stderr.write("%s: %s\n" % (type(error).__name__, error))
-        sys.exit(1)
+        status = 1
+    # Leave without taking the UNO bridge down in order: that teardown, at the interpreter's exit,
+    # now and then crashes the process after its command has done its work.
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(status)

@@ -327,21 +327,29 @@ bool AppProcess::start(const QString& readyLine) {
     env.insert("DBUS_SESSION_BUS_ADDRESS", bus_->address());
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    if (!outputFile_.isEmpty())
+        process_.setStandardOutputFile(outputFile_);
     process_.start(executable_, {});
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
-        process_.waitForReadyRead(100);
-        output_ += QString::fromUtf8(process_.readAll());
-        if (output_.contains(readyLine))
+        if (outputFile_.isEmpty())
+            process_.waitForReadyRead(100);
+        else
+            QThread::msleep(100);
+        if (output().contains(readyLine))
             return true;
     }
     return false;
 }
 
 QString AppProcess::output() {
-    output_ += QString::fromUtf8(process_.readAll());
-    return output_;
+    if (outputFile_.isEmpty()) {
+        output_ += QString::fromUtf8(process_.readAll());
+        return output_;
+    }
+    QFile file(outputFile_);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 int AppProcess::terminate(int waitMs) {
@@ -349,8 +357,7 @@ int AppProcess::terminate(int waitMs) {
     if (!process_.waitForFinished(waitMs))
         return -1;
     bus_.reset();
-    output_ += QString::fromUtf8(process_.readAll());
-    if (hasSanitizerReport(output_))
+    if (hasSanitizerReport(output()))
         return -2;
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }

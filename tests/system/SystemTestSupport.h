@@ -84,6 +84,9 @@ public:
     // Sets a variable of the host's environment; call before start().
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
     void forgetWindowChoice() { rememberWindowChoice_ = false; }
+    // Sends what the application writes to the file instead of to this process (a long run writes more than
+    // should wait in a pipe for its reader); call before start(). output() reads the file.
+    void setOutputFile(const QString& path) { outputFile_ = path; }
     // Starts it and waits until its output holds the line (by default: the network service is up).
     bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
@@ -96,6 +99,8 @@ public:
     qint64 port(const char* key) const { return info_.value(QString::fromLatin1(key)).toLongLong(); }
     // What the application wrote so far.
     QString output();
+    // Its process id, 0 when it does not run.
+    qint64 processId() const { return process_.processId(); }
     TestBundle& bundle() { return *bundle_; }
 
 private:
@@ -107,5 +112,6 @@ private:
     std::unique_ptr<SessionBus> bus_; // made before the process and ended after it
     QProcess process_;
     QString output_;
+    QString outputFile_;
     bool rememberWindowChoice_ = true;
 };
