@@ -336,7 +336,7 @@ std::optional<QString> LanInfoServer::start(quint16 port) {
     if (d.started)
         return std::nullopt;
     const int threads = d.limits.serviceThreads > 0 ? d.limits.serviceThreads
-                                                    : std::clamp(QThread::idealThreadCount() * 2, 2, 16);
+                                                    : std::clamp(QThread::idealThreadCount(), 2, 16);
     for (int i = 0; i < threads; ++i) {
         d.contexts.push_back(std::make_unique<asio::io_context>(1));
         d.work.emplace_back(d.contexts.back()->get_executor());
