@@ -31,9 +31,8 @@ public:
         // Lowered, when the process's open-file limit is low, so that 128 descriptors stay free for
         // the rest of the process.
         size_t maxConnections = 1024;
-        // 0: twice the cores the process may run on, at least 2 and at most 16. Answers are copied into the
-        // sockets by the kernel on these threads: on a busy computer more threads keep the server its share
-        // of the cores.
+        // 0: one for each core the process may run on, at least 2 and at most 16. Answers are copied into
+        // the sockets by the kernel on these threads; more threads than cores only take turns.
         int serviceThreads = 0;
         int handlerThreads = 2;
     };
