@@ -16,6 +16,7 @@
 #   SERVER (the server binary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 build=${1:-build}
 server=${SERVER:-"$build/bench/bench_lan_http_server"}
 clients=bench/http_attack.py
@@ -63,23 +64,6 @@ ip netns exec "$ns" ip link set lo up
 # wrk needs a descriptor a connection; raise this shell's limit, which the clients inherit.
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
-free_port() {
-    local port
-    for _ in $(seq 1 100); do
-        port=$((20000 + RANDOM % 12000)) # below the kernel's ephemeral ports
-        [ -z "$(ss -Hltn "sport = :$port")" ] && break
-    done
-    echo "$port"
-}
-wait_for() {
-    for _ in $(seq 1 300); do
-        curl -s -o /dev/null "$1" && return 0
-        sleep 0.1
-    done
-    echo "nothing answers at $1; the servers' logs:" >&2
-    tail -n 5 "$work/server.log" "$work/nginx-error.log" >&2 2>/dev/null || true
-    exit 1
-}
 port=$(free_port)
 nginx_port=$(free_port)
 while [ "$nginx_port" = "$port" ]; do nginx_port=$(free_port); done
@@ -87,36 +71,12 @@ mkdir -p "$work/www" "$work/tmp"
 chmod 755 "$work" "$work/www" # nginx's workers run as an unprivileged user
 "$server" --port "$port" --document-out "$work/www/slide-info.json" --max-seconds 900 >"$work/server.log" 2>&1 &
 server_pid=$!
-wait_for "http://127.0.0.1:$port/"
+wait_for "http://127.0.0.1:$port/" "$work/server.log"
 
-cat >"$work/nginx.conf" <<CONF
-worker_processes auto;
-worker_rlimit_nofile 16384;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log warn;
-events { worker_connections 8192; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
-    types { }
-    default_type text/json;
-    server {
-        listen $subnet.1:$nginx_port;
-        root $work/www;
-        location / { try_files /slide-info.json =404; }
-    }
-}
-CONF
+nginx_conf "$subnet.1:$nginx_port" auto 16384 8192
 nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
 nginx_pid=$!
-wait_for "http://$subnet.1:$nginx_port/"
+wait_for "http://$subnet.1:$nginx_port/" "$work/nginx-error.log"
 
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$server_pid/status"; }
 

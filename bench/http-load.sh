@@ -14,6 +14,7 @@
 #   servers, the rest for wrk), NGINX_WORKERS (as many as the servers' cores), SERVER (the server binary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 build=${1:-build}
 server=${SERVER:-"$build/bench/bench_lan_http_server"}
 threads=${THREADS:-2}
@@ -56,31 +57,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A TCP port nothing listens on.
-free_port() {
-    local port
-    for _ in $(seq 1 100); do
-        port=$((20000 + RANDOM % 12000)) # below the kernel's ephemeral ports
-        if [ -z "$(ss -Hltn "sport = :$port")" ]; then
-            echo "$port"
-            return
-        fi
-    done
-    echo "no free port" >&2
-    exit 1
-}
-
-# Waits (at most 30 s) until the URL answers.
-wait_for() {
-    for _ in $(seq 1 300); do
-        curl -s -o /dev/null "$1" && return 0
-        sleep 0.1
-    done
-    echo "nothing answers at $1; the servers' logs:" >&2
-    tail -n 5 "$work/ours.log" "$work/nginx-error.log" >&2 2>/dev/null || true
-    exit 1
-}
-
 ours_port=$(free_port)
 nginx_port=$(free_port)
 while [ "$nginx_port" = "$ours_port" ]; do nginx_port=$(free_port); done
@@ -91,36 +67,12 @@ chmod 755 "$work" "$work/www"
 taskset -c "$SERVER_CPUS" "$server" --port "$ours_port" --document-out "$work/www/slide-info.json" \
     --max-seconds 3600 >"$work/ours.log" 2>&1 &
 ours_pid=$!
-wait_for "http://127.0.0.1:$ours_port/"
+wait_for "http://127.0.0.1:$ours_port/" "$work/ours.log"
 
-cat >"$work/nginx.conf" <<CONF
-worker_processes $workers;
-worker_rlimit_nofile 8192;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log warn;
-events { worker_connections 4096; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
-    types { }
-    default_type text/json;
-    server {
-        listen 127.0.0.1:$nginx_port;
-        root $work/www;
-        location / { try_files /slide-info.json =404; }
-    }
-}
-CONF
+nginx_conf "127.0.0.1:$nginx_port" "$workers" 8192 4096
 taskset -c "$SERVER_CPUS" nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
 nginx_pid=$!
-wait_for "http://127.0.0.1:$nginx_port/"
+wait_for "http://127.0.0.1:$nginx_port/" "$work/nginx-error.log"
 
 # Both must serve exactly the same bytes.
 curl -s -o "$work/ours.body" "http://127.0.0.1:$ours_port/"

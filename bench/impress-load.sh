@@ -17,6 +17,7 @@
 #                         --presses N --idle-seconds S --poll-ms MS --pause-ms MS --gets N --builds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 build=build
 if [ $# -gt 0 ] && [ -d "$1" ]; then
     build=$1
@@ -111,18 +112,9 @@ trap cleanup EXIT
 trap 'interrupted=130' INT
 trap 'interrupted=143' TERM
 
-# The X server, on the first free display; it says which when it is ready. In a session of its own, so
-# that a Ctrl-C does not end it before the office that draws on it.
-setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-display=$(head -n1 "$work/display")
-export DISPLAY=":$display"
+# The X server, in a session of its own, so that a Ctrl-C does not end it before the office that
+# draws on it.
+start_xvfb setsid
 
 options=()
 if [ "$(id -u)" -ne 0 ]; then

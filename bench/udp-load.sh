@@ -10,6 +10,7 @@
 #                                  --rate-seconds S --senders N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 build=build
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
     build=$1
@@ -49,16 +50,8 @@ trap cleanup EXIT
 trap 'interrupted=130' INT
 trap 'interrupted=143' TERM
 
-# The X server, on the first free display; it says which when it is ready.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+# The X server.
+start_xvfb
 
 # The senders' namespace, joined by a veth pair.
 senders=()
