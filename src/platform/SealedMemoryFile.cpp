@@ -1,7 +1,10 @@
 #include "SealedMemoryFile.h"
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
@@ -13,6 +16,42 @@ namespace {
 std::error_code lastError() {
     return {errno, std::system_category()};
 }
+
+// sendfile has no MSG_NOSIGNAL: into a connection the peer reset it raises SIGPIPE, which ends a
+// process that does not ignore it, even when it returns the bytes it sent before the reset. While one
+// lives, SIGPIPE is blocked on this thread, and one raised meanwhile is taken back before it is
+// unblocked again; the send reports the broken connection as an error all the same.
+class BrokenPipeHeld {
+public:
+    BrokenPipeHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pendingBefore_ = pending();
+        blocked_ = pthread_sigmask(SIG_BLOCK, &pipe_, &previous_) == 0;
+    }
+    ~BrokenPipeHeld() {
+        if (!blocked_)
+            return;
+        if (!pendingBefore_ && pending()) {
+            const timespec now{0, 0};
+            while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    BrokenPipeHeld(const BrokenPipeHeld&) = delete;
+    BrokenPipeHeld& operator=(const BrokenPipeHeld&) = delete;
+
+private:
+    static bool pending() {
+        sigset_t set;
+        sigemptyset(&set);
+        return sigpending(&set) == 0 && sigismember(&set, SIGPIPE) == 1;
+    }
+
+    sigset_t pipe_, previous_;
+    bool pendingBefore_ = false, blocked_ = false;
+};
 
 } // namespace
 
@@ -62,6 +101,7 @@ SealedMemoryFile::Sent SealedMemoryFile::sendTo(int socket, size_t offset) const
     if (offset >= size_)
         return {0, std::make_error_code(std::errc::invalid_argument)};
     off_t position = off_t(offset);
+    const BrokenPipeHeld brokenPipe;
     while (true) {
         const ssize_t sent = ::sendfile(socket, descriptor_, &position, size_ - offset);
         if (sent > 0)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <vector>
@@ -370,4 +371,36 @@ TEST(LanInfoServer, ClosesAClientThatStopsReadingAtTheWriteDeadline) {
     ASSERT_TRUE(eventually([&] { return server->openConnections() == 1; }));
     EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }))
         << "a client that reads nothing is kept past the deadline";
+}
+
+// Clients that reset their connections in the middle of large answers: the server carries on, and
+// serves the next client. A send into a reset connection may raise SIGPIPE, which ends a process that
+// does not ignore it. Qt ignores it from its first write to a socket on, which the application need not
+// have made yet; here it is taken as the default does, after that write.
+TEST(LanInfoServer, OutlivesClientsThatResetTheirConnectionsMidAnswer) {
+    LanInfoServer::Limits limits = smallLimits();
+    limits.maxConnections = 64; // the client waiting for its turn stays
+    const QByteArray large = patterned(12 * 1024 * 1024, 'a');
+    const auto server = startServer([&] { return large; }, [] { return QByteArray("built"); }, limits);
+    Client client(server->port());
+    client.send("GET / HTTP/1.1\r\n\r\n"); // Qt's first write, after which it ignores SIGPIPE
+    ASSERT_EQ(client.answers({true}).size(), 1u);
+    struct DefaultBrokenPipe {
+        void (*const previous)(int) = std::signal(SIGPIPE, SIG_DFL);
+        ~DefaultBrokenPipe() { std::signal(SIGPIPE, previous); }
+    } brokenPipe;
+    for (int i = 0; i < 20; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server->port());
+        ASSERT_TRUE(socket.waitForConnected(5000)) << "cannot connect";
+        socket.write("GET / HTTP/1.1\r\n\r\n");
+        qint64 received = 0;
+        while (received < (i + 1) * 256 * 1024 && socket.waitForReadyRead(5000))
+            received += socket.readAll().size();
+        socket.abort(); // unread bytes wait: the system resets the connection
+    }
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    const std::vector<Answer> answers = client.answers({true});
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_TRUE(answers[0].body == large);
 }
