@@ -4,6 +4,7 @@
 
 #include "core/Logger.h"
 #include "platform/OpenFileLimit.h"
+#include "platform/SealedMemoryFile.h"
 
 #include <QThread>
 
@@ -11,6 +12,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/socket_base.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/write.hpp>
@@ -73,6 +75,18 @@ struct LanInfoServer::Impl {
     // Descriptors the connections leave to the rest of the process: scripts, files, the UDP sockets.
     static constexpr size_t kReservedDescriptors = 128;
 
+    // The stored document once more, as a sealed memory file that the kernel sends into the sockets
+    // itself: one for each document, shared by every answer sent from it, and kept by the last of
+    // them. A new one is made when the stored document is no longer the same bytes (another array).
+    std::mutex fileMutex;
+    QByteArray fileDocument;
+    std::shared_ptr<const platform::SealedMemoryFile> file;
+    bool fileFailing = false;
+    // Where the system has no such files, answers are copied into the sockets.
+    std::atomic<bool> filesUnsupported{false};
+
+    // The file of the stored document; none when it cannot be made.
+    std::shared_ptr<const platform::SealedMemoryFile> fileOf(const QByteArray& document);
     void accept();
     // The connections that leave the reserve free under the open-file limit (0: unknown).
     static size_t connectionsWithin(size_t openFiles) {
@@ -112,6 +126,9 @@ public:
         // what the socket takes is written on as the client reads; its bytes are shared, not copied.
         beast::error_code ignored;
         stream_.socket().set_option(tcp::no_delay(true), ignored);
+        // A file is sent without blocking: as much as the socket takes, then after waiting for room.
+        // Asio's own operations are unaffected.
+        stream_.socket().non_blocking(true, ignored);
     }
     ~Connection() { server_.forget(*this); }
 
@@ -173,6 +190,13 @@ private:
         if (server_.storedDocument) {
             const std::optional<QByteArray> stored = LanInfoServer::Impl::document(server_.storedDocument);
             if (stored && !stored->isEmpty()) {
+                if (withBody) {
+                    if (auto file = server_.fileOf(*stored)) {
+                        writeFile(LanHttpRequests::head(200, "OK", stored->size(), keepAlive, version),
+                                  std::move(file), keepAlive);
+                        return;
+                    }
+                }
                 write(LanHttpRequests::head(200, "OK", stored->size(), keepAlive, version),
                       withBody ? *stored : QByteArray(), keepAlive);
                 return;
@@ -202,6 +226,69 @@ private:
                           [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
                               self->written(error, keepAlive);
                           });
+    }
+
+    // The head as any answer's, then the body from the file, sent by the kernel. One deadline for the
+    // whole answer: the stream's covers the head, the connection's timer the body.
+    void writeFile(QByteArray head, std::shared_ptr<const platform::SealedMemoryFile> file, bool keepAlive) {
+        head_ = std::move(head);
+        file_ = std::move(file);
+        fileSent_ = 0;
+        fileDeadline_.expires_after(server_.limits.writeDeadline);
+        fileDeadlineArmed_ = false;
+        stream_.expires_at(fileDeadline_.expiry());
+        asio::async_write(stream_, asio::buffer(head_.constData(), size_t(head_.size())),
+                          [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
+                              if (error)
+                                  self->written(error, keepAlive);
+                              else
+                                  self->sendFile(keepAlive);
+                          });
+    }
+
+    // Sends what the socket takes now, and waits for room for the rest.
+    void sendFile(bool keepAlive) {
+        if (!stream_.socket().is_open()) {
+            fileWritten(asio::error::operation_aborted, keepAlive);
+            return;
+        }
+        const auto sent = file_->sendTo(stream_.socket().native_handle(), fileSent_);
+        if (sent.error) {
+            fileWritten(beast::error_code(sent.error.value(), beast::system_category()), keepAlive);
+            return;
+        }
+        fileSent_ += sent.bytes;
+        if (fileSent_ == file_->size()) {
+            fileWritten({}, keepAlive);
+            return;
+        }
+        // The socket took less than all: it is full. Closing it on the deadline ends this wait. The
+        // deadline's timer only runs for an answer that waits, which most never do.
+        if (!fileDeadlineArmed_) {
+            fileDeadlineArmed_ = true;
+            fileDeadline_.async_wait([self = shared_from_this(), answer = answers_](beast::error_code error) {
+                if (error || answer != self->answers_)
+                    return; // the answer was sent, or ended otherwise
+                LOG_DEBUG("lan: an answer was not read in time; connection closed");
+                self->close();
+            });
+        }
+        stream_.socket().async_wait(tcp::socket::wait_write,
+                                    [self = shared_from_this(), keepAlive](beast::error_code error) {
+                                        if (error)
+                                            self->fileWritten(error, keepAlive);
+                                        else
+                                            self->sendFile(keepAlive);
+                                    });
+    }
+
+    void fileWritten(beast::error_code error, bool keepAlive) {
+        ++answers_;
+        file_.reset();
+        if (fileDeadlineArmed_)
+            fileDeadline_.cancel();
+        fileDeadlineArmed_ = false;
+        written(error, keepAlive);
     }
 
     void written(beast::error_code error, bool keepAlive) {
@@ -249,11 +336,49 @@ private:
     beast::tcp_stream stream_;
     LanHttpRequests requests_;
     QByteArray head_, body_;
+    // The answer sent from a file: the file, how much of it went, and the answer's deadline, which
+    // closes the connection unless the answer counted by answers_ was sent by then.
+    std::shared_ptr<const platform::SealedMemoryFile> file_;
+    size_t fileSent_ = 0;
+    asio::steady_timer fileDeadline_{stream_.get_executor()};
+    bool fileDeadlineArmed_ = false;
+    unsigned answers_ = 0;
     bool refused_ = false;
     int drained_ = 0;
 };
 
 } // namespace
+
+std::shared_ptr<const platform::SealedMemoryFile> LanInfoServer::Impl::fileOf(const QByteArray& document) {
+    if (filesUnsupported)
+        return nullptr;
+    std::lock_guard lock(fileMutex);
+    if (filesUnsupported)
+        return nullptr;
+    // Held here, the array's bytes cannot be freed and reused for another document.
+    if (file && document.isSharedWith(fileDocument))
+        return file;
+    std::error_code error;
+    std::shared_ptr<const platform::SealedMemoryFile> made =
+        platform::SealedMemoryFile::create(document, error);
+    if (!made) {
+        if (platform::SealedMemoryFile::unsupported(error)) {
+            LOG_INFO("lan: no sealed memory files here ({}); answers are copied into the sockets",
+                     error.message());
+            filesUnsupported = true;
+        } else if (!fileFailing) {
+            LOG_WARNING(
+                "lan: the document cannot be put in a memory file: {}; answers are copied until it can",
+                error.message());
+        }
+        fileFailing = true;
+        return nullptr;
+    }
+    fileFailing = false;
+    fileDocument = document;
+    file = std::move(made);
+    return file;
+}
 
 void LanInfoServer::Impl::accept() {
     asio::io_context& context = *contexts[nextContext++ % contexts.size()];
