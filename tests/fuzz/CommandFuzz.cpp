@@ -12,10 +12,13 @@
 #include "RecordingEventPoster.h"
 #include "TestBundle.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -67,10 +70,24 @@ struct World {
     std::unique_ptr<SWDMacCommandManager> executor;
 };
 
+// The stage is never destroyed (the presentation's threads may outlive a static destructor), so its
+// folders are removed when libFuzzer ends the process.
+QStringList stageFolders;
+
+void removeStageFolders() {
+    for (const QString& folder : std::as_const(stageFolders))
+        QDir(folder).removeRecursively();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Stage* stage = new Stage;
+    static Stage* stage = [] {
+        auto* made = new Stage;
+        stageFolders = {QFileInfo(made->bundle.path()).absolutePath(), made->cache.path()};
+        std::atexit(removeStageFolders);
+        return made;
+    }();
     World world(*stage);
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
     for (const QByteArray& datagram : input.split('\n'))
