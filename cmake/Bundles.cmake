@@ -26,7 +26,7 @@ target_compile_options(pc_draw_images PRIVATE -fno-sanitize=all)
 target_link_options(pc_draw_images PRIVATE -fno-sanitize=all)
 add_custom_command(OUTPUT ${PC_IMAGE_FILES}
                    COMMAND ${CMAKE_COMMAND} -E make_directory ${PC_IMAGES_DIR}
-                   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:pc_draw_images> ${PC_IMAGES_DIR}
+                   COMMAND $<TARGET_FILE:pc_draw_images> ${PC_IMAGES_DIR}
                    DEPENDS pc_draw_images
                    COMMENT "Drawing the bundle's pictures")
 list(APPEND PC_RESOURCE_FILES ${PC_IMAGE_FILES})

@@ -1,7 +1,7 @@
 // Draws the bundle's pictures as PNG files into the folder given as the one argument; the build runs it
 // and copies the files into each bundle's Resources. Everything is drawn with plain shapes, no text, so
-// the pictures are the same on every machine.
-#include <QGuiApplication>
+// the pictures are the same on every machine. Painting into images needs no application object, so no
+// platform plugin is loaded and nothing is made outside the folder.
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -18,6 +18,9 @@ const QColor kDeep(0, 62, 112);
 bool save(const QString& folder, const char* name, QSize size, const std::function<void(QPainter&)>& draw) {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
+    // 96 dots an inch, the density of the pictures' pixel sizes.
+    image.setDotsPerMeterX(3780);
+    image.setDotsPerMeterY(3780);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     draw(painter);
@@ -71,17 +74,14 @@ void drawLight(QPainter& p, const QColor& colour) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     bool ok = true;
-    ok &= save(folder, "statusIcon", {22, 22}, [](QPainter& p) {
-        drawScreen(p, QRectF(2.5, 3, 17, 16), QColor(32, 32, 32), 1.6, false);
-    });
+    ok &= save(folder, "statusIcon", {22, 22},
+               [](QPainter& p) { drawScreen(p, QRectF(2.5, 3, 17, 16), QColor(32, 32, 32), 1.6, false); });
     ok &= save(folder, "greenLight", {12, 12}, [](QPainter& p) { drawLight(p, QColor(46, 184, 92)); });
     ok &= save(folder, "redLight", {12, 12}, [](QPainter& p) { drawLight(p, QColor(222, 64, 52)); });
     ok &= save(folder, "expandButton", {37, 466}, [](QPainter& p) {
