@@ -31,8 +31,8 @@ public:
         // Lowered, when the process's open-file limit is low, so that 128 descriptors stay free for
         // the rest of the process.
         size_t maxConnections = 1024;
-        // 0: one for each core the process may run on, at least 2 and at most 16. Answers are copied into
-        // the sockets by the kernel on these threads; more threads than cores only take turns.
+        // 0: one for each core the process may run on, at least 2 and at most 16. The kernel's work of
+        // sending the answers runs on these threads; more threads than cores only take turns.
         int serviceThreads = 0;
         int handlerThreads = 2;
     };
