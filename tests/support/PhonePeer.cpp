@@ -1,13 +1,16 @@
 // A phone on the local network, for system tests: binds the phone's reply ports, sends datagrams to
 // the computer and prints every datagram it gets back as "<local port> <text>", one per line.
 //   pc_phone --to <host> --port <port> --listen <port>[,<port>...] [--send <text>]... [--wait <ms>] [--expect
-//   <n>] [--from <port>]   (the datagrams go from that port, otherwise from one the system chooses)
+//   <n>] [--from <port>] [--fuzz <n>]   (the datagrams go from that port, otherwise from one the system
+//   chooses; --fuzz sends n datagrams of random bytes after the others; answers that come back to the
+//   sending port are printed too)
 //   pc_phone --get <url>      prints the status and the body of one HTTP GET
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkDatagram>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QUdpSocket>
 
 #include <cstdio>
@@ -19,7 +22,7 @@ int main(int argc, char* argv[]) {
     QString to;
     quint16 port = 0, from = 0;
     QStringList listen, sends;
-    int waitMs = 3000, expect = -1;
+    int waitMs = 3000, expect = -1, fuzz = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString& key = args[i];
@@ -38,6 +41,8 @@ int main(int argc, char* argv[]) {
             expect = value.toInt();
         else if (key == u"--from")
             from = quint16(value.toUInt());
+        else if (key == u"--fuzz")
+            fuzz = value.toInt();
     }
     if (args.size() == 3 && args[1] == u"--get") {
         QNetworkAccessManager http;
@@ -51,27 +56,39 @@ int main(int argc, char* argv[]) {
                     body.constData());
         return 0;
     }
-    std::vector<std::unique_ptr<QUdpSocket>> sockets;
+    std::vector<std::unique_ptr<QUdpSocket>> listening;
     for (const QString& p : listen) {
         auto socket = std::make_unique<QUdpSocket>();
         if (!socket->bind(QHostAddress::AnyIPv4, quint16(p.toUInt()))) {
             std::fprintf(stderr, "cannot bind %s\n", qPrintable(p));
             return 2;
         }
-        sockets.push_back(std::move(socket));
+        listening.push_back(std::move(socket));
     }
     QUdpSocket sender;
     if (from)
         sender.bind(QHostAddress::AnyIPv4, from);
     for (const QString& text : sends)
         sender.writeDatagram(text.toUtf8(), QHostAddress(to), port);
+    QRandomGenerator random(port);
+    for (int i = 0; i < fuzz; ++i) {
+        QByteArray datagram(qsizetype(random.bounded(600)), Qt::Uninitialized);
+        for (char& c : datagram)
+            c = char(random.bounded(256));
+        sender.writeDatagram(datagram, QHostAddress(to), port);
+    }
 
+    std::vector<QUdpSocket*> sockets;
+    for (auto& socket : listening)
+        sockets.push_back(socket.get());
+    if (sender.state() == QAbstractSocket::BoundState) // bound by its first datagram when not before
+        sockets.push_back(&sender);
     int received = 0;
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < waitMs && (expect < 0 || received < expect)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        for (auto& socket : sockets) {
+        for (QUdpSocket* socket : sockets) {
             while (socket->hasPendingDatagrams()) {
                 const QNetworkDatagram d = socket->receiveDatagram();
                 std::printf("%u %s\n", unsigned(socket->localPort()), d.data().constData());

@@ -18,10 +18,12 @@
 
 namespace {
 
+// Runs the program to its end while the event loop goes on, so that the application's output is read
+// meanwhile: an application blocked on a full pipe would answer nothing.
 QStringList run(const QString& program, const QStringList& arguments) {
     QProcess p;
     p.start(program, arguments);
-    if (!p.waitForFinished(30000))
+    if (!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000))
         p.kill();
     p.waitForFinished();
     return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -102,6 +104,29 @@ TEST(LegacySystem, AnnouncesAnswersAndPressesKeysOnlyWhileListening) {
     fromPhone({"--port", "4688", "--send", "cmd|{down}", "--wait", "0"});
     EXPECT_TRUE(waitUntil([&] { return !keys.keys.empty(); }, 10000));
     EXPECT_EQ(keys.keys, std::vector<int>{Qt::Key_Down});
+
+    // Moves sent back to back from one socket move the pointer one after the other, on each receiving
+    // port; after a flood of random bytes on all six, each still answers "connect".
+    const QStringList receiving{"4688", "4690", "44688", "44690", "54688", "54690"};
+    QStringList moves;
+    for (int i = 0; i < 20; ++i)
+        moves << "--send"
+              << "move|{2,1}";
+    for (const QString& port : receiving) {
+        const QPoint before = QCursor::pos();
+        fromPhone(QStringList{"--port", port, "--wait", "0"} + moves);
+        EXPECT_TRUE(waitUntil([&] { return QCursor::pos() == before + QPoint(40, 20); }, 5000))
+            << port.toStdString() << ": moved by (" << (QCursor::pos() - before).x() << ", "
+            << (QCursor::pos() - before).y() << ")";
+    }
+    for (const QString& port : receiving)
+        fromPhone({"--port", port, "--fuzz", "1667", "--wait", "0"});
+    for (const QString& port : receiving) {
+        const QStringList answer =
+            fromPhone({"--port", port, "--send", "connect", "--wait", "3000", "--expect", "1"});
+        EXPECT_TRUE(answer.size() == 1 && answer[0].endsWith(" confirm"))
+            << port.toStdString() << ": " << answer.join(", ").toStdString();
+    }
 
     click("340"); // End
     ASSERT_TRUE(logged("end listen")) << output.toStdString();
