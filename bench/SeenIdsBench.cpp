@@ -32,8 +32,11 @@ public:
 void BM_DistinctIdsWhilePaired(benchmark::State& state) {
     const TestBundle bundle({{"CFBundleIdentifier", "com.brisvane.SlideWandForMac"}});
     bundle.makeMain();
-    SWDMacNetworkManager network(
-        {std::make_shared<FakeDatagramTransport>(), {}, {}, std::make_shared<FakeHostFacts>()});
+    SWDMacNetworkManager network({std::make_shared<FakeDatagramTransport>(),
+                                  {},
+                                  {},
+                                  std::make_shared<FakeHostFacts>(),
+                                  std::make_shared<CloudHttpClient>()});
     SWDMacCommandManager executor(
         {&network, {}, {}, std::make_shared<DiscardingPoster>(), nullptr, Flavour::SlideWand});
     executor.executeCommand(QStringLiteral("|connect|bench,Bench Phone"), std::nullopt);

@@ -632,7 +632,8 @@ public:
                         commandsTaken.add(Clock::now());
                     executor_->executeCommand(command, fromIpAddr);
                 },
-                [this]() -> PowerPointHelper& { return *presentation_; }, std::make_shared<FakeHostFacts>()});
+                [this]() -> PowerPointHelper& { return *presentation_; }, std::make_shared<FakeHostFacts>(),
+                std::make_shared<CloudHttpClient>()});
             executor_ = std::make_unique<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
                 network_.get(), [this]() -> PowerPointHelper& { return *presentation_; }, [](bool) {},
                 servicePoster, nullptr, Flavour::SlideWand});

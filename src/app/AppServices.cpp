@@ -22,6 +22,7 @@
 #include "platform/Workspace.h"
 #include "presentation/PowerPointHelper.h"
 #include "remote/AsioDatagramTransport.h"
+#include "remote/CloudHttpClient.h"
 #include "remote/ComputerControlManager.h"
 #include "remote/SWDMacCommandManager.h"
 #include "remote/SWDMacNetworkManager.h"
@@ -40,8 +41,9 @@ AppServices::AppServices(std::shared_ptr<const platform::Bundle> bundle)
     , events_(platform::Platform::eventPoster())
     , host_(platform::Platform::hostFacts())
     , alerts_(std::make_shared<QtAlerts>())
-    , http_(std::make_unique<QNetworkAccessManager>()) {
-    // The update check goes to the cloud API, which does not redirect: a 3xx answer is a failed check.
+    , http_(std::make_unique<QNetworkAccessManager>())
+    , cloud_(std::make_shared<CloudHttpClient>()) {
+    // A template download that is redirected fails rather than following the redirect.
     http_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     platform::Platform::setAlerts(alerts_);
     platform::Platform::setWorkspace(
@@ -57,13 +59,13 @@ void AppServices::installServices() {
     ComputerControlManager::install([c = ControlUtil::Collaborators{commands_, scripts_, events_, bundle_}] {
         return std::make_shared<ComputerControlManager>(c);
     });
-    SWDMacNetworkManager::install([host = host_] {
+    SWDMacNetworkManager::install([host = host_, cloud = cloud_] {
         return std::make_shared<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             std::make_shared<AsioDatagramTransport>(),
             [](const std::optional<QString>& command, const std::optional<QString>& fromIpAddr) {
                 SWDMacCommandManager::SharedManager().executeCommand(command, fromIpAddr);
             },
-            []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); }, host});
+            []() -> PowerPointHelper& { return PowerPointHelper::SharedHelper(); }, host, cloud});
     });
     SWDMacCommandManager::install([events = events_, flavour = flavour_] {
         return std::make_shared<SWDMacCommandManager>(SWDMacCommandManager::Collaborators{
@@ -203,7 +205,7 @@ void AppServices::disconnect() {
 }
 
 void AppServices::checkNewVersion() {
-    SystemService::CheckNewVersion(*http_);
+    SystemService::CheckNewVersion(*cloud_);
 }
 
 void AppServices::startPresentationBridge() {

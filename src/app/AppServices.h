@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class CloudHttpClient;
 class DebugViewController;
 class HintViewController;
 class QNetworkAccessManager;
@@ -76,7 +77,8 @@ private:
     std::shared_ptr<platform::EventPoster> events_;
     std::shared_ptr<platform::HostFacts> host_;
     std::shared_ptr<platform::Alerts> alerts_;
-    std::unique_ptr<QNetworkAccessManager> http_;
+    std::unique_ptr<QNetworkAccessManager> http_; // the template downloads
+    std::shared_ptr<CloudHttpClient> cloud_;      // the cloud channel and the update check
     std::unique_ptr<QMenu> applicationMenu_;
     std::unique_ptr<SWDWelcomeWindowController> welcomeWindow_;
     std::vector<std::unique_ptr<QWidget>> windows_;

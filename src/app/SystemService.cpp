@@ -6,18 +6,17 @@
 #include "platform/Alerts.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
-#include "remote/BoundedExchange.h"
+#include "remote/CloudHttpClient.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QUrl>
 
 namespace {
 
-bool isJsonContentType(const QVariant& header) {
-    const QString type = header.toString().section(u';', 0, 0).trimmed().toLower();
+bool isJsonContentType(const QString& header) {
+    const QString type = header.section(u';', 0, 0).trimmed().toLower();
     return type == u"application/json" || type == u"text/json" || type == u"text/javascript";
 }
 
@@ -30,20 +29,20 @@ void openDownloadPage(const QString& address) {
 
 } // namespace
 
-QNetworkReply* SystemService::CheckNewVersion(QNetworkAccessManager& http) {
-    QNetworkRequest request(QUrl(PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString() +
-                                 QStringLiteral("/api/AppVersions")));
-    request.setRawHeader("Accept", "application/json, text/json, text/javascript");
-    QNetworkReply* reply = http.get(request);
-    BoundedExchange::watch(
-        reply, kMaxAnswerBytes, std::chrono::seconds(60), [](const BoundedExchange::Result& result) {
-            if (!result.succeeded() || !isJsonContentType(result.contentType))
-                return;
-            const QJsonDocument answer = QJsonDocument::fromJson(result.body);
-            if (answer.isObject())
-                handleAppVersions(AppVersions::ParseFromDictionary(answer.object().toVariantMap()));
-        });
-    return reply;
+std::shared_ptr<CloudHttpClient::Exchange> SystemService::CheckNewVersion(CloudHttpClient& http) {
+    CloudHttpClient::Request request;
+    request.url = QUrl(PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString() +
+                       QStringLiteral("/api/AppVersions"));
+    request.headers = {{"Accept", "application/json, text/json, text/javascript"}};
+    return http.start(std::move(request), kMaxAnswerBytes, std::chrono::seconds(60),
+                      QCoreApplication::instance(), [](const CloudHttpClient::Result& result) {
+                          if (!result.succeeded() || !isJsonContentType(result.contentType))
+                              return;
+                          const QJsonDocument answer = QJsonDocument::fromJson(result.body);
+                          if (answer.isObject())
+                              handleAppVersions(
+                                  AppVersions::ParseFromDictionary(answer.object().toVariantMap()));
+                      });
 }
 
 void SystemService::handleAppVersions(const AppVersions& versions) {

@@ -2,10 +2,9 @@
 
 #include "AppVersions.h"
 
-#include <QString>
+#include "remote/CloudHttpClient.h"
 
-class QNetworkAccessManager;
-class QNetworkReply;
+#include <QString>
 
 // The update check: asks the cloud service once which application versions are current and, when it
 // knows a newer build of this one, tells the user and opens the download page.
@@ -14,10 +13,10 @@ public:
     // The largest answer read; a longer one is cut off and the check fails silently.
     static constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
 
-    // GET "<ApiRoot>/api/AppVersions" on the HTTP client; returns at once. The outcome comes later on the
-    // main thread: a JSON answer ("application/json", "text/json" or "text/javascript") goes to
-    // handleAppVersions, any failure is dropped without a word. The request is deleted once handled.
-    static QNetworkReply* CheckNewVersion(QNetworkAccessManager& http);
+    // GET "<ApiRoot>/api/AppVersions" on the cloud's HTTP client; returns at once. The outcome comes later
+    // on the main thread: a JSON answer ("application/json", "text/json" or "text/javascript") goes to
+    // handleAppVersions, any failure is dropped without a word.
+    static std::shared_ptr<CloudHttpClient::Exchange> CheckNewVersion(CloudHttpClient& http);
     // Compares the offered build of this platform with the running one and shows the forced or the
     // optional update alert.
     static void handleAppVersions(const AppVersions& versions);

@@ -13,8 +13,6 @@
 #include "platform/HostFacts.h"
 #include "presentation/PowerPointHelper.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QTimer>
 
 SWDMacNetworkManager& SWDMacNetworkManager::SharedManager() {
@@ -52,10 +50,9 @@ void SWDMacNetworkManager::initialNetwork() {
         connectingDeviceDic_.clear();
         isAcceptingNewConnection_ = true;
     }
-    afNetworkManager_ = std::make_unique<QNetworkAccessManager>();
-    // The cloud API does not redirect: a 3xx answer is a failed request, never followed (a 307 would
-    // post the slide information wherever its Location names).
-    afNetworkManager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // The cloud API does not redirect: the client follows no 3xx answer (a 307 would post the slide
+    // information wherever its Location names).
+    afNetworkManager_ = collaborators_.cloud;
     makeUploadHandOver();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();

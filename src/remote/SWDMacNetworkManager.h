@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClientInfo.h"
+#include "CloudHttpClient.h"
 #include "DatagramTransport.h"
 
 #include "core/AtomicValue.h"
@@ -15,10 +16,9 @@
 #include <mutex>
 #include <optional>
 
+class CloudHttpClient;
 class LanInfoServer;
 class PowerPointHelper;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 
 namespace platform {
@@ -41,6 +41,8 @@ public:
         std::function<PowerPointHelper&()> presentation;
         // The host name and operating-system version of the machine-information document and the cloud.
         std::shared_ptr<platform::HostFacts> host;
+        // The cloud channel's HTTP client.
+        std::shared_ptr<CloudHttpClient> cloud;
     };
 
     // The instance the application installed, made on first use (on the main thread, which then runs its
@@ -174,17 +176,19 @@ private:
     // with it.
     std::unique_ptr<QObject> uploadHandOver_;
 
-    // The cloud channel lives on the main thread: only it touches these. Its replies may still finish
-    // while the client goes, so what they touch is declared before it.
+    // The cloud channel lives on the main thread: only it touches these.
     bool uploadInFlight_ = false;
     std::optional<QString> pendingUpload_;
-    std::unique_ptr<QNetworkAccessManager> afNetworkManager_;
+    std::shared_ptr<CloudHttpClient> afNetworkManager_;
     std::unique_ptr<QTimer> apiHeartBeatTimer_;
     int apiHeartBeatFailureCount_ = 0;
     // Heartbeats are numbered as sent; an answer older than one already counted changes nothing.
     quint64 heartbeatsSent_ = 0;
     quint64 lastCountedHeartbeat_ = 0;
-    QNetworkReply* task_ = nullptr;
+    std::shared_ptr<CloudHttpClient::Exchange> task_; // the poll under way
+    quint64 pollsStarted_ = 0;
     std::unique_ptr<QTimer> nextPoll_;
     int pollFailuresInARow_ = 0;
+    // The context of the cloud exchanges' completions: none runs once the service is going.
+    std::unique_ptr<QObject> cloudContext_ = std::make_unique<QObject>();
 };

@@ -2,7 +2,7 @@
 // (heartbeat, command long-poll, slide-information upload).
 #include "SWDMacNetworkManager.h"
 
-#include "BoundedExchange.h"
+#include "CloudHttpClient.h"
 #include "LanInfoServer.h"
 
 #include "core/ErrorHelper.h"
@@ -17,9 +17,6 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
 
@@ -28,7 +25,7 @@
 
 namespace {
 
-using Result = BoundedExchange::Result;
+using Result = CloudHttpClient::Result;
 
 QString apiRoot() {
     return PListHelper::GetValueForKey(QStringLiteral("ApiRoot")).toString();
@@ -130,16 +127,17 @@ void SWDMacNetworkManager::startSendingApiHeartBeat() {
 
 void SWDMacNetworkManager::sendApiHeartBeat() {
     const auto& host = collaborators_.host;
-    const QNetworkRequest request(
+    CloudHttpClient::Request request;
+    request.url =
         apiUrl(QStringLiteral("/api/heartBeat"),
                {{QStringLiteral("machineId"), LocalUtils::GetMachineIndex()},
                 {QStringLiteral("osVersion"), withoutBlanks(host->operatingSystemVersionString())},
                 {QStringLiteral("appVersion"),
-                 withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}}));
+                 withoutBlanks(PListHelper::GetValueForKey(QStringLiteral("CFBundleVersion")).toString())}});
     const quint64 serial = ++heartbeatsSent_;
-    BoundedExchange::watch(
-        afNetworkManager_->get(request), kMaxAnswerBytes, std::chrono::milliseconds(kApiHeartBeatInterval),
-        [this, serial](const Result& result) {
+    afNetworkManager_->start(
+        std::move(request), kMaxAnswerBytes, std::chrono::milliseconds(kApiHeartBeatInterval),
+        cloudContext_.get(), [this, serial](const Result& result) {
             if (serial < lastCountedHeartbeat_) {
                 LOG_VERBOSE("api: an answer to an older heartbeat is not counted");
                 return;
@@ -173,7 +171,7 @@ void SWDMacNetworkManager::handleHeartBeatFailure() {
     post(Notifications::kApiConnectionStatusChanged, false);
     if (nextPoll_)
         nextPoll_->stop();
-    if (QNetworkReply* poll = std::exchange(task_, nullptr))
+    if (const auto poll = std::exchange(task_, nullptr))
         poll->abort();
 }
 
@@ -188,19 +186,18 @@ int SWDMacNetworkManager::pollPause(qint64 elapsedMs, int failuresInARow) {
 void SWDMacNetworkManager::startGettingCommandFromApi() {
     LOG_INFO("api:startGettingCommandFromApi");
     const QString machineId = LocalUtils::GetMachineIndex();
-    const QNetworkRequest request(
-        apiUrl(QStringLiteral("/api/Command"), {{QStringLiteral("id"), machineId}}));
+    CloudHttpClient::Request request;
+    request.url = apiUrl(QStringLiteral("/api/Command"), {{QStringLiteral("id"), machineId}});
     if (task_)
         return;
     LOG_INFO("api:Getting command from api");
-    QNetworkReply* reply = afNetworkManager_->get(request);
-    task_ = reply;
     QElapsedTimer started;
     started.start();
-    BoundedExchange::watch(
-        reply, kMaxAnswerBytes, std::chrono::milliseconds(kApiPollTimeout),
-        [this, reply, machineId, started](const Result& result) {
-            if (task_ == reply)
+    const quint64 serial = ++pollsStarted_;
+    task_ = afNetworkManager_->start(
+        std::move(request), kMaxAnswerBytes, std::chrono::milliseconds(kApiPollTimeout), cloudContext_.get(),
+        [this, machineId, started, serial](const Result& result) {
+            if (serial == pollsStarted_) // not a poll a failed heartbeat let go of before the next began
                 task_ = nullptr;
             if (result.succeeded()) {
                 pollFailuresInARow_ = 0;
@@ -302,21 +299,23 @@ void SWDMacNetworkManager::postSlideInfoToApi(const QString& infoString) {
     }
     uploadInFlight_ = true;
     const QUrl url = apiUrl(QStringLiteral("/api/Info"));
-    QNetworkRequest request(url);
-    request.setRawHeader("Content-Type", "application/json");
-    request.setRawHeader("Accept", "application/json");
-    BoundedExchange::watch(afNetworkManager_->post(request, infoString.toUtf8()), kMaxAnswerBytes,
-                           std::chrono::milliseconds(kApiUploadTimeout), [this, url](const Result& result) {
-                               if (!result.succeeded())
-                                   LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}",
-                                             url.toString(), result.status, result.error);
-                               else
-                                   LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}",
-                                            url.toString(), result.status, result.body);
-                               uploadInFlight_ = false;
-                               if (auto next = std::exchange(pendingUpload_, std::nullopt))
-                                   postSlideInfoToApi(*next);
-                           });
+    CloudHttpClient::Request request{"POST",
+                                     url,
+                                     {{"Content-Type", "application/json"}, {"Accept", "application/json"}},
+                                     infoString.toUtf8()};
+    afNetworkManager_->start(std::move(request), kMaxAnswerBytes,
+                             std::chrono::milliseconds(kApiUploadTimeout), cloudContext_.get(),
+                             [this, url](const Result& result) {
+                                 if (!result.succeeded())
+                                     LOG_ERROR("POST Failed {}: {{\nStatus code = {}\nError = {}\n}}",
+                                               url.toString(), result.status, result.error);
+                                 else
+                                     LOG_INFO("POST Success {}: {{\nStatus code = {}\nResult = {}\n}}",
+                                              url.toString(), result.status, result.body);
+                                 uploadInFlight_ = false;
+                                 if (auto next = std::exchange(pendingUpload_, std::nullopt))
+                                     postSlideInfoToApi(*next);
+                             });
 }
 
 #include "SWDMacNetworkManagerCloud.moc"

@@ -7,9 +7,6 @@
 #include "Wait.h"
 #include "platform/Platform.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 #include <gtest/gtest.h>
 
 TEST(UpdateCheckTest, TheOfferedBuildAgainstTheRunningOne) {
@@ -21,7 +18,7 @@ TEST(UpdateCheckTest, TheOfferedBuildAgainstTheRunningOne) {
     auto workspace = std::make_shared<RecordingWorkspace>();
     platform::Platform::setAlerts(alerts);
     platform::Platform::setWorkspace(workspace);
-    QNetworkAccessManager http;
+    CloudHttpClient http;
 
     const QByteArray page = R"("DownloadUrl":"https://example.org/get")";
     struct Case {
@@ -55,8 +52,8 @@ TEST(UpdateCheckTest, TheOfferedBuildAgainstTheRunningOne) {
         cloud.setAppVersions(c.body, c.contentType);
         alerts->answer = c.answer;
         const size_t shownBefore = alerts->shown().size(), openedBefore = workspace->opened.size();
-        QPointer<QNetworkReply> reply = SystemService::CheckNewVersion(http);
-        ASSERT_TRUE(waitUntil([&] { return reply.isNull(); }, 5000)) << "the check never ended";
+        const auto check = SystemService::CheckNewVersion(http);
+        ASSERT_TRUE(waitUntil([&] { return check->ended(); }, 5000)) << "the check never ended";
         const auto shown = alerts->shown();
         ASSERT_EQ(shown.size(), shownBefore + (c.alert ? 1 : 0));
         if (c.alert) {
@@ -70,7 +67,7 @@ TEST(UpdateCheckTest, TheOfferedBuildAgainstTheRunningOne) {
     }
     EXPECT_EQ(cloud.requests("/api/AppVersions").size(), std::size(cases));
     cloud.setMode(FakeCloud::Mode::Status500);
-    QPointer<QNetworkReply> failing = SystemService::CheckNewVersion(http);
-    ASSERT_TRUE(waitUntil([&] { return failing.isNull(); }, 5000));
+    const auto failing = SystemService::CheckNewVersion(http);
+    ASSERT_TRUE(waitUntil([&] { return failing->ended(); }, 5000));
     EXPECT_EQ(alerts->shown().size(), 4u) << "a failed answer shows nothing";
 }

@@ -18,7 +18,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 namespace {
 
@@ -50,7 +53,8 @@ protected:
         network = std::make_unique<SWDMacNetworkManager>(SWDMacNetworkManager::Collaborators{
             std::make_shared<FakeDatagramTransport>(),
             [this](const std::optional<QString>&, const std::optional<QString>&) { ++executed; },
-            [this]() -> PowerPointHelper& { return *presentation; }, facts});
+            [this]() -> PowerPointHelper& { return *presentation; }, facts,
+            std::make_shared<CloudHttpClient>()});
     }
     // Sends one heartbeat and waits for its end: the connection state it posted.
     int heartbeat() {
@@ -137,6 +141,51 @@ while True:
 #endif
     endless.kill();
     endless.waitForFinished(5000);
+}
+
+// Heads that never end, are huge, hold one huge line or trickle: each exchange fails within its deadline or
+// sooner, holding no more than the head's limit, and the cloud works again once the server is well.
+TEST_F(CloudFaultsTest, AnswerHeadsWithoutEndFailWithinTheDeadlineAndCostNoMemory) {
+    QProcess hostile; // another process, so that its buffers do not count here
+    hostile.start("python3", {PC_HOSTILE_CLOUD});
+    ASSERT_TRUE(hostile.waitForReadyRead(5000)) << "no hostile server";
+    const QString root = "http://127.0.0.1:" + QString::fromLatin1(hostile.readLine().trimmed());
+    const std::shared_ptr<void> stop(nullptr, [&](void*) {
+        hostile.kill();
+        hostile.waitForFinished(5000);
+    });
+    const LogRecorder log;
+    const qint64 before = residentMiB();
+    for (const char* mode : {"endless", "block", "line", "trickle"}) {
+        SCOPED_TRACE(mode);
+        const TestBundle hostileRoot({{"ApiRoot", QString(root + '/' + mode)}, {"CFBundleVersion", "1"}});
+        hostileRoot.makeMain();
+        QElapsedTimer took;
+        took.start();
+        EXPECT_EQ(heartbeat(), 0);
+        EXPECT_LT(took.elapsed(), SWDMacNetworkManager::kApiHeartBeatInterval + 500) << "ms to fail";
+        if (std::string_view(mode) == "endless") { // the upload as well
+            network->postSlideInfoToApi("{}");
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    return log.count(spdlog::level::err,
+                                     "POST Failed " + root.toStdString() +
+                                         "/endless/api/Info: "
+                                         "{\nStatus code = 0\nError = the answer's head is "
+                                         "larger than 65536 bytes\n}") == 1;
+                },
+                SWDMacNetworkManager::kApiUploadTimeout + 500))
+                << fmt::format("{}", fmt::join(log.at(spdlog::level::err), "\n"));
+        }
+    }
+#if !defined(__SANITIZE_ADDRESS__) // the address sanitizer keeps freed memory aside, which counts here
+    EXPECT_LT(residentMiB() - before, 10) << "MiB kept after the hostile heads";
+#else
+    (void)before;
+#endif
+    const TestBundle well({{"ApiRoot", QString(root + "/ok")}, {"CFBundleVersion", "1"}});
+    well.makeMain();
+    EXPECT_EQ(heartbeat(), 1);
 }
 
 TEST_F(CloudFaultsTest, PollsThatComeBackEmptyOrFailArePacedAndAnOldHeartbeatChangesNothing) {

@@ -72,7 +72,7 @@ TEST_F(NetworkTest, MachineInformationDocument) {
     EXPECT_EQ(network->machineInfoQrCodeMessage(), none);
     EXPECT_EQ(network->machineInfoUdpMessage(), document);
     // Before any address was found, discovery has nothing to send.
-    SWDMacNetworkManager fresh{{transport, {}, {}, facts}};
+    SWDMacNetworkManager fresh{{transport, {}, {}, facts, std::make_shared<CloudHttpClient>()}};
     EXPECT_FALSE(fresh.machineInfoUdpMessage());
     fresh.startUdp();
     transport->deliver(Role::Check, "check", "192.168.1.9");

@@ -129,7 +129,8 @@ protected:
             [this](const std::optional<QString>& text, const std::optional<QString>& host) {
                 executed.push_back(text.value_or("<none>") + u'@' + host.value_or("cloud"));
             },
-            [this]() -> PowerPointHelper& { return *presentation; }, facts});
+            [this]() -> PowerPointHelper& { return *presentation; }, facts,
+            std::make_shared<CloudHttpClient>()});
         executor = executorOf(Flavour::PodiumCast);
         for (const QString& name : {Notifications::kUpdateConnectionStatus.qname(),
                                     Notifications::kApiConnectionStatusChanged.qname()})
