@@ -86,11 +86,15 @@ struct Status {
 
 Status statusOf(const QString& path) {
     const QFileInfo info(path);
+    Status status{path};
     if (!info.exists())
-        return {path};
-    return {
-        path,           true,          info.metadataChangeTime().toMSecsSinceEpoch(), int(info.permissions()),
-        info.ownerId(), info.groupId()};
+        return status;
+    status.exists = true;
+    status.changed = info.metadataChangeTime().toMSecsSinceEpoch();
+    status.permissions = int(info.permissions());
+    status.owner = info.ownerId();
+    status.group = info.groupId();
+    return status;
 }
 
 // What is at the store's path: nothing, something that cannot be read (a folder, a file without read
