@@ -4,34 +4,82 @@
 #include "GetIPAddress.h"
 #include "StringHelper.h"
 #include "UserDefaultHelper.h"
+#include "UserDefaults.h"
+#include "platform/Bundle.h"
 #include "platform/HostFacts.h"
 #include "platform/Platform.h"
 
 #include "Logger.h"
 
+#include <QMessageAuthenticationCode>
 #include <QUuid>
 
 #include <mutex>
 
+namespace {
+
+const QString kMachineIndex = QStringLiteral("MachineIndex");
+
+// The id of this program on this machine, the same at every launch: the first 16 bytes of HMAC-SHA256
+// keyed by the machine's own id, over the bundle identifier (systemd derives its application-specific
+// ids so), as 32 upper-case hexadecimal digits. The machine's id cannot be recovered from it.
+std::optional<QString> derivedMachineIndex(platform::HostFacts& host) {
+    const auto machineId = host.machineId();
+    if (!machineId)
+        return std::nullopt;
+    const QByteArray identifier = platform::Bundle::main()->bundleIdentifier().value_or(QString()).toUtf8();
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(identifier, *machineId, QCryptographicHash::Sha256)
+            .left(16)
+            .toHex()
+            .toUpper());
+}
+
+} // namespace
+
 QString LocalUtils::GetMachineIndex() {
+    return GetMachineIndex(*platform::Platform::hostFacts());
+}
+
+QString LocalUtils::GetMachineIndex(platform::HostFacts& host) {
     // The id in use, kept for the life of the process: when the settings cannot hold it, it still does not
     // change from one call to the next.
     static std::mutex mutex;
     static std::optional<QString> inUse;
+    static bool warned = false;
     std::lock_guard lock(mutex);
     if (const auto stored = UserDefaultHelper::MachineIndex(); !StringHelper::isNullOrEmpty(stored)) {
         inUse = stored;
         return *stored;
     }
-    if (!inUse)
+    QString whyNot;
+    bool derived = false, stored = false;
+    if (!inUse) {
+        // A new id, made at random where it can be stored: one that cannot be stored is derived from
+        // the machine's id instead, so that the next launch, which cannot read it either, comes to the
+        // same one.
         inUse = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
-    if (!UserDefaultHelper::SaveMachineIndex(inUse)) {
-        static std::once_flag warned;
-        std::call_once(warned, [] {
-            LOG_WARNING(
-                "The machine id cannot be stored in the user defaults; it holds until the program ends.");
-        });
+        stored = UserDefaults::write(kMachineIndex, *inUse, &whyNot);
+        if (const auto fromMachine = stored ? std::nullopt : derivedMachineIndex(host)) {
+            inUse = fromMachine;
+            derived = true;
+            stored = UserDefaults::write(kMachineIndex, *inUse, &whyNot);
+        }
+    } else {
+        stored = UserDefaults::write(kMachineIndex, *inUse, &whyNot);
     }
+    // One that is not stored is held by the store, which saves it as soon as its file can be written.
+    if (stored || warned)
+        return *inUse;
+    warned = true;
+    if (derived)
+        LOG_WARNING("The machine id cannot be stored in the user defaults ({}); it is derived from this "
+                    "machine's id, the same at every launch, and stored once the user defaults can be saved.",
+                    whyNot);
+    else
+        LOG_WARNING("The machine id cannot be stored in the user defaults ({}); it holds until the program "
+                    "ends, or is stored once the user defaults can be saved.",
+                    whyNot);
     return *inUse;
 }
 

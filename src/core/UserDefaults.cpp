@@ -73,21 +73,58 @@ QString storePath() {
            QStringLiteral(".json");
 }
 
+// The inode status of a path that decides whether it can be written: its mode, owner and group, and
+// the time any of these (or an ACL) last changed.
+struct Status {
+    QString path;
+    bool exists = false;
+    qint64 changed = 0; // milliseconds since the epoch
+    int permissions = 0;
+    uint owner = 0, group = 0;
+    bool operator==(const Status&) const = default;
+};
+
+Status statusOf(const QString& path) {
+    const QFileInfo info(path);
+    Status status{path};
+    if (!info.exists())
+        return status;
+    status.exists = true;
+    status.changed = info.metadataChangeTime().toMSecsSinceEpoch();
+    status.permissions = int(info.permissions());
+    status.owner = info.ownerId();
+    status.group = info.groupId();
+    return status;
+}
+
 // What is at the store's path: nothing, something that cannot be read (a folder, a file without read
-// permission), or a file's bytes.
+// permission), or a file's bytes; and the status of the path and of its folder (of the nearest folder
+// above it that exists, while it does not), so that a folder or file made writable with chmod, which
+// changes nothing else, counts as a change too.
 struct Seen {
     enum class Kind { Absent, Unreadable, Content } kind = Kind::Absent;
     QByteArray content;
+    Status file, folder;
     bool operator==(const Seen&) const = default;
 };
 
 Seen look(const QString& path) {
+    Seen seen;
+    seen.file = statusOf(path);
+    QString folder = QFileInfo(path).absolutePath();
+    while (!QFileInfo::exists(folder) && !QDir(folder).isRoot())
+        folder = QFileInfo(folder).absolutePath();
+    seen.folder = statusOf(folder);
+    if (!seen.file.exists)
+        return seen;
     QFile file(path);
-    if (!QFileInfo::exists(path))
-        return {};
-    if (!file.open(QIODevice::ReadOnly))
-        return {Seen::Kind::Unreadable, {}};
-    return {Seen::Kind::Content, file.readAll()};
+    if (!file.open(QIODevice::ReadOnly)) {
+        seen.kind = Seen::Kind::Unreadable;
+        return seen;
+    }
+    seen.kind = Seen::Kind::Content;
+    seen.content = file.readAll();
+    return seen;
 }
 
 // The settings of the file's bytes; nothing when they are no JSON object. An empty file holds none.
@@ -129,7 +166,7 @@ public:
         return value.isValid() ? std::optional(value) : std::nullopt;
     }
 
-    bool write(const QString& key, const QVariant& value) {
+    bool write(const QString& key, const QVariant& value, QString* whyNot) {
         std::lock_guard lock(mutex_);
         refresh();
         // Kept as the file would give it back, so that a value reads the same before and after a restart.
@@ -137,8 +174,11 @@ public:
         QString error;
         if (save(&error))
             return true;
-        LOG_WARNING("The user defaults cannot be saved to {} ({}); {} holds until the program ends.", path_,
-                    error, key);
+        if (whyNot)
+            *whyNot = QStringLiteral("%1: %2").arg(path_, error);
+        else
+            LOG_WARNING("The user defaults cannot be saved to {} ({}); {} holds until the program ends.",
+                        path_, error, key);
         return false;
     }
 
@@ -166,6 +206,7 @@ private:
     void take(const Seen& now) {
         seen_ = now;
         held_.clear();
+        keptInPlace_ = false;
         if (now.kind != Seen::Kind::Content)
             return;
         if (auto map = parse(now.content)) {
@@ -179,8 +220,9 @@ private:
             LOG_WARNING("The unreadable user defaults file was kept as {}; a new one is started.", aside);
             seen_ = look(path_);
         } else {
+            // Said once: the file is read again only when something at its path changes.
             LOG_ERROR("The unreadable user defaults file {} could not be moved aside.", path_);
-            seen_ = Seen{Seen::Kind::Unreadable, {}};
+            keptInPlace_ = true;
         }
     }
 
@@ -201,9 +243,21 @@ private:
                          : QStringLiteral("its lock file cannot be made");
             return false;
         }
+        const bool saved = saveLocked(folder, error);
+        lock.unlock();
+        // The lock file came and went, and a saved file is a new one: their status is taken now, so that
+        // neither counts as a change at the next read. The bytes stay the ones read or written: should
+        // another process write the file meanwhile, its bytes differ, and the next read takes them.
+        const Seen now = look(path_);
+        seen_->file = now.file;
+        seen_->folder = now.folder;
+        return saved;
+    }
+
+    bool saveLocked(const QString& folder, QString* error) {
         if (const Seen now = look(path_); seen_ != now)
             take(now);
-        if (seen_->kind == Seen::Kind::Unreadable) {
+        if (seen_->kind == Seen::Kind::Unreadable || keptInPlace_) {
             *error = QStringLiteral("what is there cannot be read, so it is not written over");
             return false;
         }
@@ -226,7 +280,8 @@ private:
         }
         if (!platform::syncFolder(folder))
             LOG_WARNING("The folder of the user defaults {} could not be synced.", folder);
-        seen_ = Seen{Seen::Kind::Content, bytes};
+        seen_->kind = Seen::Kind::Content;
+        seen_->content = bytes;
         held_ = std::move(merged);
         unsaved_.clear();
         return true;
@@ -236,6 +291,8 @@ private:
     QString path_;
     std::optional<Seen> seen_; // what was at the path when last looked at
     QVariantMap held_;         // the file's settings then
+    // The file there holds no JSON object and could not be moved aside: it is not written over.
+    bool keptInPlace_ = false;
     // Values written in this run that the file does not hold; an invalid value is a removal.
     QHash<QString, QVariant> unsaved_;
 };
@@ -246,12 +303,12 @@ std::optional<QVariant> UserDefaults::read(const QString& key) {
     return Store::instance().read(key);
 }
 
-bool UserDefaults::write(const QString& key, const QVariant& value) {
-    return Store::instance().write(key, value);
+bool UserDefaults::write(const QString& key, const QVariant& value, QString* whyNot) {
+    return Store::instance().write(key, value, whyNot);
 }
 
 bool UserDefaults::remove(const QString& key) {
-    return Store::instance().write(key, QVariant());
+    return Store::instance().write(key, QVariant(), nullptr);
 }
 
 QString UserDefaults::filePath() {

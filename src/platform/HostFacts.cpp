@@ -1,8 +1,12 @@
 #include "HostFacts.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSysInfo>
 #include <QUrl>
+
+#include <algorithm>
+#include <cctype>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -13,8 +17,9 @@
 
 namespace platform {
 
-LinuxHostFacts::LinuxHostFacts(QString applicationsFolder)
-    : applicationsFolder_(std::move(applicationsFolder)) {}
+LinuxHostFacts::LinuxHostFacts(QString applicationsFolder, QStringList machineIdFiles)
+    : applicationsFolder_(std::move(applicationsFolder))
+    , machineIdFiles_(std::move(machineIdFiles)) {}
 
 QString LinuxHostFacts::hostName() {
     return QSysInfo::machineHostName();
@@ -77,6 +82,23 @@ QString LinuxHostFacts::userName() {
     if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
         return QString::fromLocal8Bit(found->pw_name);
     return qEnvironmentVariable("USER");
+}
+
+std::optional<QByteArray> LinuxHostFacts::machineId() {
+    for (const QString& path : std::as_const(machineIdFiles_)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        // A longer text is no id: no more than that is read.
+        const QByteArray text = file.read(64).trimmed();
+        if (text.size() != 32 ||
+            !std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(uchar(c)); }))
+            continue;
+        const QByteArray id = QByteArray::fromHex(text);
+        if (id.count('\0') != id.size())
+            return id;
+    }
+    return std::nullopt;
 }
 
 } // namespace platform

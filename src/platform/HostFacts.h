@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,9 @@ public:
     virtual std::optional<QStringList> applicationsFolderEntries() = 0;
     // The login name of the user the process runs as.
     virtual QString userName() = 0;
+    // The 16 bytes of this machine's own stable id, the one the init system and D-Bus share; nothing
+    // when the host has none that can be read.
+    virtual std::optional<QByteArray> machineId() { return std::nullopt; }
 };
 
 // Whether the process runs with the super-user's rights.
@@ -38,17 +42,24 @@ bool runsAsSuperUser();
 
 class LinuxHostFacts : public HostFacts {
 public:
-    // The folder that lists the installed applications (their desktop entries).
-    explicit LinuxHostFacts(QString applicationsFolder = QStringLiteral("/usr/share/applications"));
+    // The folder that lists the installed applications (their desktop entries), and the files that may
+    // hold the machine id, the first one that holds a valid id counting.
+    explicit LinuxHostFacts(QString applicationsFolder = QStringLiteral("/usr/share/applications"),
+                            QStringList machineIdFiles = {QStringLiteral("/etc/machine-id"),
+                                                          QStringLiteral("/var/lib/dbus/machine-id")});
 
     QString hostName() override;
     QString operatingSystemVersionString() override;
     std::optional<std::vector<InterfaceAddress>> interfaceAddresses() override;
     std::optional<QStringList> applicationsFolderEntries() override;
     QString userName() override;
+    // Each file holds the id as 32 hexadecimal digits and a line feed; one that is missing, empty, all
+    // zeros or otherwise (the "uninitialized" of a first boot) is passed over.
+    std::optional<QByteArray> machineId() override;
 
 private:
     QString applicationsFolder_;
+    QStringList machineIdFiles_;
 };
 
 } // namespace platform

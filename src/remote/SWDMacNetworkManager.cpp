@@ -44,6 +44,26 @@ SWDMacNetworkManager::~SWDMacNetworkManager() {
     stopListening();
 }
 
+std::optional<quint16> SWDMacNetworkManager::portOf(qint64 value) {
+    if (value < 1 || value > 65535)
+        return std::nullopt;
+    return quint16(value);
+}
+
+std::optional<quint16> SWDMacNetworkManager::checkedPort(const char* key, qint64 value, const char* refused) {
+    if (const auto port = portOf(value))
+        return port;
+    const QString name = QString::fromLatin1(key);
+    const QVariant written = PListHelper::GetValueForKey(name);
+    ErrorHelper::ShowErrorMessage(
+        written.isValid()
+            ? QStringLiteral(
+                  "Invalid port %1 for %2 in Info.plist: a port is a number from 1 to 65535, so %3.")
+                  .arg(written.toString(), name, QString::fromLatin1(refused))
+            : QStringLiteral("No port for %1 in Info.plist, so %2.").arg(name, QString::fromLatin1(refused)));
+    return std::nullopt;
+}
+
 void SWDMacNetworkManager::initialNetwork() {
     {
         std::lock_guard lock(devicesMutex_);
@@ -76,18 +96,21 @@ void SWDMacNetworkManager::startUdp() {
         };
         const struct {
             UdpSocketRole role;
+            const char* key;
             qint64 port;
             const char* name;
-        } listening[] = {{UdpSocketRole::Command, kCommandPort, "_commandSocket"},
-                         {UdpSocketRole::Data, kDataPort, "_dataSocket"},
-                         {UdpSocketRole::Check, kCheckPort, "_checkSocket"}};
+        } listening[] = {{UdpSocketRole::Command, "CommandPort", kCommandPort, "_commandSocket"},
+                         {UdpSocketRole::Data, "DataPort", kDataPort, "_dataSocket"},
+                         {UdpSocketRole::Check, "CheckPort", kCheckPort, "_checkSocket"}};
         for (const auto& socket : listening) {
-            // The socket library takes the low 16 bits of the port.
-            if (const auto error = transport.listen(socket.role, quint16(socket.port), receiver))
+            const auto port = checkedPort(socket.key, socket.port, "nothing listens on it");
+            if (const auto error = port ? transport.listen(socket.role, *port, receiver) : std::nullopt)
                 ErrorHelper::ShowErrorMessage(
-                    QStringLiteral("Error binding port %1: %2").arg(qint32(socket.port)).arg(*error));
+                    QStringLiteral("Error binding port %1: %2").arg(*port).arg(*error));
             LOG_DEBUG("{} = {}", socket.name, transport.describe(socket.role));
         }
+        // The phone's port for the Confirm of a pairing.
+        checkedPort("ConnectPort", kConnectPort, "no pairing is confirmed to it");
         transport.openUnbound(UdpSocketRole::Confirm);
         LOG_DEBUG("_confirmSocket = {}", transport.describe(UdpSocketRole::Confirm));
     });
@@ -123,8 +146,11 @@ void SWDMacNetworkManager::replyMachineInfo(const QString& host) {
     const auto message = machineInfoUdpMessage();
     if (!message)
         return;
-    collaborators_.transport->send(UdpSocketRole::Data, host, quint16(kDataPort), message->toUtf8());
-    LOG_VERBOSE("send machine info message via port {}: {}", kDataPort, *message);
+    const auto port = portOf(kDataPort);
+    if (!port)
+        return;
+    collaborators_.transport->send(UdpSocketRole::Data, host, *port, message->toUtf8());
+    LOG_VERBOSE("send machine info message via port {}: {}", *port, *message);
 }
 
 bool SWDMacNetworkManager::isConnectedWithDevice(const QString& deviceId) const {
@@ -174,9 +200,9 @@ bool SWDMacNetworkManager::acceptConnectFromDeviceId(const QString& deviceId, co
                                     ClientInfo{deviceId, deviceName, address, QDateTime::currentDateTime()});
         isAcceptingNewConnection_ = false;
     }
-    if (fromIpAddr) {
-        collaborators_.transport->send(UdpSocketRole::Confirm, *fromIpAddr, quint16(kConnectPort), "Confirm");
-        Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(kConnectPort));
+    if (const auto port = portOf(kConnectPort); fromIpAddr && port) {
+        collaborators_.transport->send(UdpSocketRole::Confirm, *fromIpAddr, *port, "Confirm");
+        Logger::plain(QStringLiteral("Send confirm to %1:%2").arg(*fromIpAddr).arg(*port));
     }
     post(Notifications::kUpdateConnectionStatus, std::optional<QString>(deviceName));
     return true;
@@ -203,7 +229,8 @@ void SWDMacNetworkManager::disconnect() {
 }
 
 void SWDMacNetworkManager::sendLanHeartBeatToHost(const QString& host, const QString& message) {
-    collaborators_.transport->send(UdpSocketRole::Data, host, quint16(kDataPort), message.toUtf8());
+    if (const auto port = portOf(kDataPort))
+        collaborators_.transport->send(UdpSocketRole::Data, host, *port, message.toUtf8());
 }
 
 void SWDMacNetworkManager::stopListening() {

@@ -55,7 +55,9 @@ public:
     SWDMacNetworkManager(const SWDMacNetworkManager&) = delete;
     SWDMacNetworkManager& operator=(const SWDMacNetworkManager&) = delete;
 
-    // Ports from the information dictionary, read once.
+    // Ports from the information dictionary, read once, as written (0 when absent). A value outside 1 to
+    // 65535 is no port: nothing listens on it or sends to it, and starting the socket or server that
+    // would use it shows an error that names the key.
     const qint64 kConnectPort;
     const qint64 kCommandPort;
     const qint64 kDataPort;
@@ -133,6 +135,11 @@ public:
     std::optional<QString> machineInfoUdpMessage() const { return machineInfoUdpMessage_.get(); }
 
 private:
+    // The port a socket takes for the value; nothing when the value is no port.
+    static std::optional<quint16> portOf(qint64 value);
+    // The same, after showing an error that names the key when the value is no port (as a port that
+    // cannot be bound is reported); `refused` says what then does not happen.
+    static std::optional<quint16> checkedPort(const char* key, qint64 value, const char* refused);
     void initialNetwork();
     void replyMachineInfo(const QString& host);
     // One slide-information push: refresh, the wait for a slide change after a request at moveAskedAt,

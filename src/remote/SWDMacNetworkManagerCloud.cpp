@@ -91,9 +91,9 @@ void SWDMacNetworkManager::startHttpServer() {
                 currentSlideInfoString_.set(collaborators_.presentation().getSlideInfoString(false, 0));
             return slideInfoBytes(currentSlideInfoString().value_or(QString()));
         });
-    if (const auto error = webServer_->start(quint16(kLanInfoPort)))
-        ErrorHelper::ShowErrorMessage(
-            QStringLiteral("Error binding port %1: %2").arg(qint32(kLanInfoPort)).arg(*error));
+    const auto port = checkedPort("LanInfoPort", kLanInfoPort, "the slide information is not served");
+    if (const auto error = port ? webServer_->start(*port) : std::nullopt)
+        ErrorHelper::ShowErrorMessage(QStringLiteral("Error binding port %1: %2").arg(*port).arg(*error));
 }
 
 QByteArray SWDMacNetworkManager::slideInfoBytes(const QString& document) {

@@ -80,12 +80,14 @@ public:
     }
     std::optional<QStringList> applicationsFolderEntries() override { return applications; }
     QString userName() override { return user; }
+    std::optional<QByteArray> machineId() override { return machine; }
 
     QString host = QStringLiteral("test-host");
     QString osVersion = QStringLiteral("Version 1.0 (Test)");
     std::optional<std::vector<platform::InterfaceAddress>> interfaces;
     std::optional<QStringList> applications;
     QString user = QStringLiteral("tester");
+    std::optional<QByteArray> machine; // none: ids made at random
 };
 
 class RecordingWorkspace : public platform::Workspace {

@@ -143,6 +143,65 @@ TEST_F(NetworkTest, SocketsDiscoveryAndPairing) {
     EXPECT_EQ(transport->closed, 1);
 }
 
+// A port of Info.plist beyond 65535, negative, 0 or absent is refused with an alert that names its key:
+// nothing listens on it and nothing is sent to it, while the other ports work as usual.
+TEST_F(NetworkTest, PortsOutsideOneTo65535AreRefused) {
+    const struct {
+        const char* key;
+        QVariant value; // none: the key is absent
+        std::string seen;
+    } cases[] = {
+        {"CommandPort", 70000,
+         "listen 51302, listen 51303, info to 51302, Confirm to 51301, heartBeat to 51302, Invalid port "
+         "70000 "
+         "for CommandPort in Info.plist: a port is a number from 1 to 65535, so nothing listens on it."},
+        {"DataPort", -5,
+         "listen 51304, listen 51303, Confirm to 51301, Invalid port -5 for DataPort in Info.plist: a port "
+         "is "
+         "a number from 1 to 65535, so nothing listens on it."},
+        {"ConnectPort", QVariant(),
+         "listen 51304, listen 51302, listen 51303, info to 51302, heartBeat to 51302, No port for "
+         "ConnectPort in Info.plist, so no pairing is confirmed to it."},
+        {"LanInfoPort", 0,
+         "listen 51304, listen 51302, listen 51303, info to 51302, Confirm to 51301, heartBeat to 51302, "
+         "Invalid port 0 for LanInfoPort in Info.plist: a port is a number from 1 to 65535, so the slide "
+         "information is not served."},
+        {"CheckPort", 65535,
+         "listen 51304, listen 51302, listen 65535, info to 51302, Confirm to 51301, heartBeat to 51302"},
+    };
+    for (const auto& [key, value, expected] : cases) {
+        QVariantMap changed = info;
+        if (value.isValid())
+            changed.insert(key, value);
+        else
+            changed.remove(key);
+        const TestBundle plist(changed);
+        plist.makeMain();
+        const auto udp = std::make_shared<FakeDatagramTransport>();
+        const size_t alertsBefore = alerts->shown().size();
+        {
+            SWDMacNetworkManager service(
+                {udp, {}, [this]() -> PowerPointHelper& { return *presentation; }, facts});
+            service.startUdp();
+            service.startHttpServer();
+            udp->deliver(Role::Check, "check", "192.168.1.20");
+            service.acceptConnectFromDeviceId("A", "Phone A", QStringLiteral("192.168.1.20"));
+            service.sendLanHeartBeatToHost("192.168.1.20", "heartBeat|OK:1");
+        }
+        std::vector<std::string> seen;
+        for (const auto& [role, port] : udp->listenCalls)
+            seen.push_back(fmt::format("listen {}", port));
+        for (const auto& sent : udp->sent())
+            seen.push_back(fmt::format(
+                "{} to {}", sent.data.startsWith('{') ? "info" : sent.data.split('|')[0].toStdString(),
+                sent.port));
+        const auto shown = alerts->shown();
+        for (size_t i = alertsBefore; i < shown.size(); ++i)
+            seen.push_back(shown[i].informativeText.toStdString());
+        EXPECT_EQ(fmt::format("{}", fmt::join(seen, ", ")), expected) << key;
+    }
+}
+
 TEST(CloudQuery, NamesInOrderAndOnlyUnreservedCharactersLeftAsTheyAre) {
     EXPECT_EQ(
         SWDMacNetworkManager::encodeQuery({{"osVersion", "a b"}, {"machineId", "AB12"}, {"appVersion", "1"}}),

@@ -213,14 +213,15 @@ protected:
         probe.listen(QHostAddress::LocalHost, 0);
         return probe.serverPort();
     }();
-    TestBundle bundle{{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
-                       {"CFBundleVersion", "3 21"},
-                       {"ApiRoot", cloud.root()},
-                       {"ConnectPort", 51301},
-                       {"DataPort", 51302},
-                       {"CheckPort", 51303},
-                       {"CommandPort", 51304},
-                       {"LanInfoPort", lanPort}}};
+    const QVariantMap info{{"CFBundleIdentifier", "com.brisvane.PodiumCastForMac"},
+                           {"CFBundleVersion", "3 21"},
+                           {"ApiRoot", cloud.root()},
+                           {"ConnectPort", 51301},
+                           {"DataPort", 51302},
+                           {"CheckPort", 51303},
+                           {"CommandPort", 51304},
+                           {"LanInfoPort", lanPort}};
+    TestBundle bundle{info};
     std::shared_ptr<FakeHostFacts> facts = std::make_shared<FakeHostFacts>();
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
