@@ -181,7 +181,8 @@ TEST_F(NetworkTest, PortsOutsideOneTo65535AreRefused) {
         const size_t alertsBefore = alerts->shown().size();
         {
             SWDMacNetworkManager service(
-                {udp, {}, [this]() -> PowerPointHelper& { return *presentation; }, facts});
+                {udp, {}, [this]() -> PowerPointHelper& { return *presentation; }, facts,
+                 std::make_shared<CloudHttpClient>()});
             service.startUdp();
             service.startHttpServer();
             udp->deliver(Role::Check, "check", "192.168.1.20");
