@@ -4,13 +4,16 @@
 #include "core/Logger.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMetaEnum>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPdfDocumentRenderOptions>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <unordered_map>
 
@@ -193,4 +196,84 @@ qsizetype PDFHelper::cachedPageBytes() {
     PageCache& cache = pageCache();
     std::lock_guard lock(cache.lock);
     return cache.bytes;
+}
+
+bool PDFHelper::IsCompletePdf(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        return false;
+    // The mark ends the file, followed by a line end at most, so it lies in the last bytes.
+    constexpr qint64 kTail = 1024;
+    if (!file.seek(std::max<qint64>(0, file.size() - kTail)) || !file.read(kTail).contains("%%EOF"))
+        return false;
+    file.close();
+    PageCache& cache = pageCache(); // the PDF library takes one caller at a time
+    std::lock_guard lock(cache.lock);
+    QPdfDocument document;
+    return document.load(path) == QPdfDocument::Error::None && document.pageCount() > 0;
+}
+
+namespace {
+
+// Copies the file whole: every write checked, the copy as long as the source.
+bool copyWhole(const QString& from, const QString& to, QString* whyNot) {
+    QFile in(from), out(to);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *whyNot = in.errorString();
+        return false;
+    }
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        *whyNot = out.errorString();
+        return false;
+    }
+    while (!in.atEnd()) {
+        const QByteArray block = in.read(1 << 20);
+        if (block.isEmpty() && in.error() != QFileDevice::NoError) {
+            *whyNot = in.errorString();
+            return false;
+        }
+        if (out.write(block) != block.size()) {
+            *whyNot = out.errorString();
+            return false;
+        }
+    }
+    if (out.size() != in.size()) {
+        *whyNot = QStringLiteral("the copy holds %1 of %2 bytes").arg(out.size()).arg(in.size());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<QString> PDFHelper::StageCompletePdf(const QString& exported, const QString& folder,
+                                                   QString* whyNot) {
+    const std::shared_ptr<void> removeExported(nullptr, [&](void*) { QFile::remove(exported); });
+    if (!IsCompletePdf(exported)) {
+        *whyNot = QStringLiteral("%1 is no complete PDF").arg(exported);
+        return std::nullopt;
+    }
+    QTemporaryFile staging(folder + u'/' + QLatin1String(kStagedPrefix) + QStringLiteral("XXXXXX.pdf"));
+    staging.setAutoRemove(false);
+    if (!staging.open()) {
+        *whyNot = QStringLiteral("no file can be made in %1: %2").arg(folder, staging.errorString());
+        return std::nullopt;
+    }
+    const QString staged = staging.fileName();
+    staging.close();
+    std::error_code moveError;
+    std::filesystem::rename(QFile::encodeName(exported).toStdString(),
+                            QFile::encodeName(staged).toStdString(), moveError);
+    if (moveError) { // another file system
+        QString copyError;
+        if (!copyWhole(exported, staged, &copyError) || !IsCompletePdf(staged)) {
+            *whyNot =
+                QStringLiteral("%1 cannot be copied into %2: %3")
+                    .arg(exported, folder,
+                         copyError.isEmpty() ? QStringLiteral("the copy is no complete PDF") : copyError);
+            QFile::remove(staged);
+            return std::nullopt;
+        }
+    }
+    return staged;
 }

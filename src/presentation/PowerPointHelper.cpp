@@ -9,12 +9,16 @@
 #include "core/ThreadHelper.h"
 #include "platform/CommandRunner.h"
 
+#include "PDFHelper.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+
+#include <filesystem>
 
 namespace {
 
@@ -79,6 +83,7 @@ void PowerPointHelper::init() {
     tempFolderPath_.set(folder ? folder->stringValue() : std::nullopt);
     LOG_DEBUG("_tempFolderPath = {}", tempFolderPath().value_or(QStringLiteral("(null)")));
     clearPdfOfWebFile();
+    removeUnfinishedExports();
     startRefreshingWithInterval(collaborators_.pollInterval);
     LOG_INFO("PowerPointHelper init finished.");
 }
@@ -367,8 +372,14 @@ void PowerPointHelper::generatePdf(const QString& fileName) {
     }
     const QString pdfPath = *folder + fileName;
     activePdfPath_.set(pdfPath);
-    if (QFileInfo::exists(pdfPath))
-        return;
+    if (QFileInfo::exists(pdfPath)) {
+        if (isWholeCachedPdf(pdfPath))
+            return;
+        // An export cut short before the cache took in only whole files, or a file broken since.
+        reportExportFailure(
+            QStringLiteral("The cached PDF %1 is empty or cannot be read; it is made again.").arg(pdfPath));
+        QFile::remove(pdfPath);
+    }
     if (!QFileInfo::exists(*folder)) {
         LOG_INFO("Creating temp folder");
         QDir().mkpath(*folder);
@@ -393,15 +404,65 @@ void PowerPointHelper::generatePdf(const QString& fileName) {
 void PowerPointHelper::runExportTask(int kind) {
     post(Notifications::kStartGeneratingPdf, kind);
     isGeneratingPdf_ = true;
-    tempPdfFilePath_.set(kind == kStatusPowerPoint ? ppt2Pdf() : keynote2Pdf());
+    const std::optional<QString> exported = kind == kStatusPowerPoint ? ppt2Pdf() : keynote2Pdf();
+    // The export, checked whole and taken into the cache's folder under a name no document has; only the
+    // rename below gives it a document's name.
+    std::optional<QString> staged;
+    if (const auto target = activePdfPath(); exported && target && QFileInfo::exists(*exported)) {
+        QString whyNot;
+        staged = PDFHelper::StageCompletePdf(*exported, QFileInfo(*target).absolutePath(), &whyNot);
+        if (!staged)
+            reportExportFailure(QStringLiteral("The exported PDF is not cached: %1.").arg(whyNot));
+    }
+    tempPdfFilePath_.set(staged);
     ThreadHelper::RunOnMainThread([this, kind] {
         post(Notifications::kFinishedGeneratingPdf, kind);
         isGeneratingPdf_ = false;
         const auto exported = tempPdfFilePath();
         const auto target = activePdfPath();
-        if (exported && target && QFileInfo::exists(*exported))
-            QFile::rename(*exported, *target);
+        if (!exported || !QFileInfo::exists(*exported))
+            return;
+        // A whole file under the name serves already; the rename replaces anything else there.
+        std::error_code error;
+        if (target && !(QFileInfo::exists(*target) && isWholeCachedPdf(*target)))
+            std::filesystem::rename(QFile::encodeName(*exported).toStdString(),
+                                    QFile::encodeName(*target).toStdString(), error);
+        if (!target || QFileInfo::exists(*exported) || error) {
+            QFile::remove(*exported);
+            return;
+        }
+        if (exportFailureReported_.exchange(false))
+            LOG_INFO("The exported PDF is cached again as {}.", *target);
     });
+}
+
+bool PowerPointHelper::isWholeCachedPdf(const QString& path) {
+    const QFileInfo file(path);
+    const CachedPdfStamp stamp{path, file.size(), file.lastModified()};
+    if (wholeCachedPdf_.get() == stamp)
+        return true;
+    if (!PDFHelper::IsCompletePdf(path))
+        return false;
+    wholeCachedPdf_.set(stamp);
+    return true;
+}
+
+void PowerPointHelper::reportExportFailure(const QString& message) {
+    if (!exportFailureReported_.exchange(true))
+        LOG_ERROR("{}", message);
+    else
+        LOG_DEBUG("{}", message);
+}
+
+void PowerPointHelper::removeUnfinishedExports() {
+    const auto folder = tempFolderPath();
+    if (!folder)
+        return;
+    // Left by a run that ended during an export: none of them is a whole cached file.
+    const QDir cache(QFileInfo(*folder + QStringLiteral("x")).absolutePath());
+    for (const QString& name : cache.entryList({QLatin1String(PDFHelper::kStagedPrefix) + u'*'},
+                                               QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(cache.filePath(name));
 }
 
 std::optional<QString> PowerPointHelper::exportPdf(const char* script, const char* logStart,

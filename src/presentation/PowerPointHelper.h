@@ -179,6 +179,13 @@ private:
     bool testOpenDocument(bool powerPoint);
     std::optional<QString> exportPdf(const char* script, const char* logStart, const char* logError);
     void runExportTask(int kind);
+    // Whether the cached file at the path is a whole PDF; a file found whole is not read again until it
+    // changes.
+    bool isWholeCachedPdf(const QString& path);
+    // Logs a failure to cache an export as an error the first time, then quietly until an export is
+    // cached again.
+    void reportExportFailure(const QString& message);
+    void removeUnfinishedExports();
     void pollLoop(double seconds);
 
     Collaborators collaborators_;
@@ -201,6 +208,14 @@ private:
     AtomicValue<std::shared_ptr<const InfoDTO>> currentLanInfo_;
     AtomicValue<std::optional<QString>> currentApiInfoString_;
     AtomicValue<std::optional<QString>> currentLanInfoString_;
+    struct CachedPdfStamp {
+        QString path;
+        qint64 size = 0;
+        QDateTime modified;
+        bool operator==(const CachedPdfStamp&) const = default;
+    };
+    AtomicValue<std::optional<CachedPdfStamp>> wholeCachedPdf_; // the cached file last found whole
+    std::atomic<bool> exportFailureReported_{false};
     std::atomic<bool> isGeneratingPdf_{false};
     std::atomic<bool> isAllowRefreshing_{false};
     std::atomic<bool> isAllowGeneratePDF_{true};

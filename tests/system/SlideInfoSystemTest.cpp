@@ -12,9 +12,12 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,14 +39,7 @@ protected:
         }
         cloud.setPollHold(1000);
         host = std::make_unique<AppProcess>(flavour, QVariantMap{{"ApiRoot", cloud.root()}});
-        fake = std::make_unique<FakePresentation>(host->bundle());
-        fake->openPpt("/decks/talk.pptx");
-        fake->setPptSize("960", "720");
-        fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
-        for (int slide = 1; slide <= 5; ++slide)
-            fake->setNote(FakePresentation::App::PowerPoint, slide,
-                          QStringLiteral("note %1 \"quoted\"").arg(slide));
-        fake->setPdfPages(FakePresentation::App::PowerPoint, 5);
+        openDeck();
         ASSERT_TRUE(host->start()) << host->output().toStdString();
         // The poll exported the deck into the cache, and the cloud channel is up.
         ASSERT_TRUE(waitUntil([&] {
@@ -65,6 +61,18 @@ protected:
         return phoneHost.get(QStringLiteral("http://%1:%2/slide?x=1")
                                  .arg(phoneHost.computerAddress())
                                  .arg(host->port("LanInfoPort")));
+    }
+
+    // Opens the deck of five slides, with notes, in the fake presentation application.
+    void openDeck() {
+        fake = std::make_unique<FakePresentation>(host->bundle());
+        fake->openPpt("/decks/talk.pptx");
+        fake->setPptSize("960", "720");
+        fake->setSlide(FakePresentation::App::PowerPoint, 1, 5);
+        for (int slide = 1; slide <= 5; ++slide)
+            fake->setNote(FakePresentation::App::PowerPoint, slide,
+                          QStringLiteral("note %1 \"quoted\"").arg(slide));
+        fake->setPdfPages(FakePresentation::App::PowerPoint, 5);
     }
 
     PhoneNamespace phoneHost;
@@ -208,4 +216,52 @@ TEST_F(SlideInfoSystemTest, ATerminationDuringAPushEndsWithin2Seconds) {
         host.reset();
         cloud.clearRequests();
     }
+}
+
+// The disk of the PDF cache is full while the deck is exported: nothing is cached, the failure is logged
+// once, and once there is room again the next poll exports the deck and the phone gets its thumbnails,
+// without a relaunch.
+TEST_F(SlideInfoSystemTest, AFullDiskDuringTheExportCachesNothingAndTheThumbnailsComeBackWithRoom) {
+    if (!phoneHost.ready())
+        GTEST_SKIP() << "no network namespace for the phone: " << phoneHost.error().toStdString();
+    if (QProcess::execute("unshare", {"--mount", "true"}) != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_TRUE(cloud.start());
+    host = std::make_unique<AppProcess>("PodiumCast", QVariantMap{{"ApiRoot", cloud.root()}});
+    openDeck();
+    // The cache folder is a small file system in a mount namespace of the application's own, which ends
+    // with it; the exports are written elsewhere, so the cache takes them in by copying. It starts full.
+    const QString cacheFolder = fake->cacheFolder(), filler = fake->cacheFolder() + "filler";
+    ASSERT_TRUE(QDir().mkpath(cacheFolder));
+    host->setLauncher(
+        {"unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+         R"(mount -t tmpfs -o size=256k tmpfs "$1" && { head -c 1M /dev/zero >"$1/filler"; exec "$2"; })",
+         "sh", cacheFolder});
+    ASSERT_TRUE(host->start()) << host->output().toStdString();
+    const QString inNamespace = QString::number(host->processId());
+    ASSERT_EQ(send("1|connect|A,Phone A", 1).size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return fake->runCount("ppt2Pdf") >= 3; }, 20000))
+        << host->output().toStdString();
+    const auto errors = [&](const QString& message) {
+        const QStringList lines = host->output().split(u'\n');
+        return std::count_if(lines.begin(), lines.end(), [&](const QString& line) {
+            return line.contains("[E] ") && line.contains(message);
+        });
+    };
+    EXPECT_EQ(errors("The exported PDF is not cached: "), 1) << host->output().toStdString();
+    EXPECT_EQ(json(getDocument().second)["CurrentThumb"].toString(), "(null)");
+
+    ASSERT_EQ(QProcess::execute("nsenter", {"--target", inNamespace, "--mount", "--", "rm", filler}), 0);
+    ASSERT_TRUE(
+        waitUntil([&] { return host->output().contains("The exported PDF is cached again as "); }, 15000))
+        << host->output().toStdString();
+    fake->setSlide(FakePresentation::App::PowerPoint, 2, 5);
+    const size_t uploads = cloud.requests("/api/Info").size();
+    send("2|cmd|{DOWN}", 0);
+    ASSERT_TRUE(waitUntil([&] { return cloud.requests("/api/Info").size() > uploads; }))
+        << host->output().toStdString();
+    const QJsonObject document = json(getDocument().second);
+    EXPECT_EQ(document["Note"].toString(), "note 2 \"quoted\"");
+    EXPECT_EQ(thumb(document, "CurrentThumb").width(), 800);
+    EXPECT_EQ(host->terminate(), 0) << host->output().toStdString();
 }

@@ -329,7 +329,10 @@ bool AppProcess::start(const QString& readyLine) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
     if (!outputFile_.isEmpty())
         process_.setStandardOutputFile(outputFile_);
-    process_.start(executable_, {});
+    if (launcher_.isEmpty())
+        process_.start(executable_, {});
+    else
+        process_.start(launcher_.front(), launcher_.mid(1) << executable_);
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {

@@ -87,6 +87,9 @@ public:
     // Sends what the application writes to the file instead of to this process (a long run writes more than
     // should wait in a pipe for its reader); call before start(). output() reads the file.
     void setOutputFile(const QString& path) { outputFile_ = path; }
+    // Starts the executable through this command, which gets its path as the last argument and is to
+    // replace itself with it (exec), so that the process stays the application's; call before start().
+    void setLauncher(const QStringList& launcher) { launcher_ = launcher; }
     // Starts it and waits until its output holds the line (by default: the network service is up).
     bool start(const QString& readyLine = QStringLiteral("_confirmSocket = "));
     // The application's home folder: its cache folder is .cache inside, its log folder is in Documents.
@@ -114,4 +117,5 @@ private:
     QString output_;
     QString outputFile_;
     bool rememberWindowChoice_ = true;
+    QStringList launcher_;
 };

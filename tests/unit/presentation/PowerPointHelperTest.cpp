@@ -3,11 +3,14 @@
 #include "core/NotificationCenter.h"
 
 #include "Fakes.h"
+#include "LogRecorder.h"
 #include "NotificationRecorder.h"
 #include "Wait.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -55,6 +58,21 @@ protected:
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(content);
+        return path;
+    }
+    // A whole PDF of two pages, or its first `cutAt` bytes.
+    QString writePdf(const QString& name, qsizetype cutAt = -1) {
+        const QString path = work.path() + "/" + name;
+        {
+            QPdfWriter writer(path);
+            QPainter painter(&writer);
+            painter.fillRect(QRect(0, 0, 100, 100), Qt::blue);
+            writer.newPage();
+        }
+        if (cutAt >= 0) {
+            QFile f(path);
+            EXPECT_TRUE(f.resize(cutAt));
+        }
         return path;
     }
 
@@ -282,7 +300,7 @@ TEST(PowerPointHelperNames, CacheNamesOfWebAndLocalDocuments) {
 TEST_F(PowerPointHelperTest, ExportRunsOnceMovesTheFileIntoTheCacheAndServesFromThere) {
     const auto helper = start();
     const QString document = writeFile("deck.pptx");
-    const QString exported = writeFile("exported.pdf");
+    const QString exported = writePdf("exported.pdf");
     scripts->answerText("isPptOpenOrNot", document);
     scripts->answerText("ppt2Pdf", exported);
     helper->refresh();
@@ -312,7 +330,7 @@ TEST_F(PowerPointHelperTest, ExportRunsOnceMovesTheFileIntoTheCacheAndServesFrom
     ASSERT_TRUE(
         f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     f.close();
-    writeFile("exported.pdf");
+    writePdf("exported.pdf");
     helper->refresh();
     settle(helper);
     EXPECT_NE(helper->activePdfPath(), cached);
@@ -368,7 +386,7 @@ TEST_F(PowerPointHelperTest, WhileExportingPassesRunNothingAndPostNothing) {
 TEST_F(PowerPointHelperTest, SteerlynxExportsOnlyOnceAllowed) {
     const auto helper = start(Flavour::Steerlynx);
     scripts->answerText("isPptOpenOrNot", writeFile("deck.pptx"));
-    scripts->answerText("ppt2Pdf", writeFile("out.pdf"));
+    scripts->answerText("ppt2Pdf", writePdf("out.pdf"));
     helper->refresh();
     settle(helper);
     EXPECT_FALSE(helper->activePdfPath());
@@ -404,4 +422,59 @@ TEST_F(PowerPointHelperTest, ClearingRemovesOnlyWebDocumentPdfsAtTheTop) {
     EXPECT_TRUE(QFile::exists(cache.path() + "/local.pdf"));
     EXPECT_TRUE(QFile::exists(cache.path() + "/sub/http-b.pdf"));
     EXPECT_TRUE(QFile::exists(cache.path() + "/HTTP-c.pdf"));
+}
+
+// The cache takes in only whole PDFs: an export cut short is dropped, a cached file found empty or broken
+// is made again, a failure is logged once until an export is cached again, and files a run left half
+// taken in go at start-up.
+TEST_F(PowerPointHelperTest, OnlyWholeExportsAreCachedAndABrokenCachedFileIsMadeAgain) {
+    const QString leftOver = cache.path() + "/.export-Ab12Cd.pdf";
+    QFile(leftOver).open(QIODevice::WriteOnly);
+    const auto helper = start();
+    EXPECT_FALSE(QFile::exists(leftOver));
+    const LogRecorder log;
+    const QString document = writeFile("deck.pptx");
+    scripts->answerText("isPptOpenOrNot", document);
+    const QString cached = cache.path() + "/" + PowerPointHelper::pdfFileNameForDocument(document);
+    const auto failures = [&] {
+        const auto errors = log.at(spdlog::level::err);
+        return std::count_if(errors.begin(), errors.end(),
+                             [](const std::string& line) { return line.starts_with("The exported PDF"); });
+    };
+    const auto pass = [&] {
+        helper->refresh();
+        settle(helper);
+    };
+    for (const qsizetype cut : {qsizetype(0), qsizetype(300)}) {
+        const QString exported = writePdf("exported.pdf", cut);
+        scripts->answerText("ppt2Pdf", exported);
+        pass();
+        EXPECT_FALSE(QFile::exists(cached)) << cut;
+        EXPECT_FALSE(QFile::exists(exported)) << cut;
+    }
+    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(QDir(cache.path()).entryList(QDir::Files | QDir::Hidden).join(", ").toStdString(), "");
+
+    scripts->answerText("ppt2Pdf", writePdf("exported.pdf"));
+    pass();
+    ASSERT_TRUE(QFile::exists(cached));
+    EXPECT_EQ(
+        log.count(spdlog::level::info, "The exported PDF is cached again as " + cached.toStdString() + "."),
+        1);
+
+    // Broken under its name (empty, then cut short): removed and made again by the next pass.
+    scripts->clearRuns();
+    for (const qsizetype cut : {qsizetype(0), qsizetype(500)}) {
+        ASSERT_TRUE(QFile(cached).resize(cut));
+        scripts->answerText("ppt2Pdf", writePdf("exported.pdf"));
+        pass();
+        EXPECT_EQ(scripts->runs().count("ppt2Pdf"), cut == 0 ? 1 : 2);
+        EXPECT_GT(QFileInfo(cached).size(), 500) << cut;
+    }
+    // Each broken file is a failure of its own: the one before was cached again.
+    EXPECT_EQ(log.count(spdlog::level::err, "The cached PDF " + cached.toStdString() +
+                                                " is empty or cannot be read; it is made again."),
+              2);
+    pass(); // whole: served as it is
+    EXPECT_EQ(scripts->runs().count("ppt2Pdf"), 2);
 }
