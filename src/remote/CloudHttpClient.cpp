@@ -21,6 +21,8 @@
 
 #include <openssl/ssl.h>
 
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -98,11 +100,43 @@ QString textOf(const ErrorCode& error) {
 
 } // namespace
 
+namespace {
+
+// Takes the completions to the main thread: they travel under a mutex of ours, and Qt's event loop
+// carries only the call to run them.
+class Completions : public QObject {
+    Q_OBJECT
+public:
+    void hand(std::function<void()> completion) {
+        {
+            std::lock_guard lock(mutex_);
+            waiting_.push_back(std::move(completion));
+        }
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void deliver() {
+        std::deque<std::function<void()>> taken;
+        {
+            std::lock_guard lock(mutex_);
+            taken.swap(waiting_);
+        }
+        for (const auto& completion : taken)
+            completion();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> waiting_;
+};
+
+} // namespace
+
 struct CloudHttpClient::Impl {
     std::unique_ptr<ssl::context> tls; // made for the first https address; outlives every stream
-    asio::io_context io{1};
+    asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
-    QObject mainThread; // the completions travel through its event queue
+    Completions completions; // made on the main thread, whose event loop runs them
     std::thread thread;
 };
 
@@ -269,15 +303,12 @@ struct CloudHttpClient::Run : std::enable_shared_from_this<Run> {
         resolver.cancel();
         ErrorCode ignored;
         lowest().socket().close(ignored);
-        QMetaObject::invokeMethod(
-            &client.mainThread,
-            [context = context, completion = std::move(completion), result = std::move(result),
-             ended = ended] {
-                *ended = true;
-                if (context)
-                    completion(result);
-            },
-            Qt::QueuedConnection);
+        client.completions.hand([context = context, completion = std::move(completion),
+                                 result = std::move(result), ended = ended] {
+            *ended = true;
+            if (context)
+                completion(result);
+        });
     }
 
     Impl& client;
@@ -304,6 +335,13 @@ void CloudHttpClient::Exchange::abort() {
 
 CloudHttpClient::CloudHttpClient()
     : impl_(std::make_unique<Impl>()) {
+    // The exchanges' objects are made on the main thread while the client's thread runs: the services
+    // behind them are made now, before it runs, so that later ones only look them up.
+    {
+        const asio::steady_timer timer(impl_->io);
+        const tcp::resolver resolver(impl_->io);
+        const tcp::socket socket(impl_->io);
+    }
     impl_->thread = std::thread([io = &impl_->io] { io->run(); });
 }
 
@@ -325,3 +363,5 @@ std::shared_ptr<CloudHttpClient::Exchange> CloudHttpClient::start(Request reques
     asio::post(impl_->io, [run] { run->begin(); });
     return std::make_shared<Exchange>(run, run->ended);
 }
+
+#include "CloudHttpClient.moc"
