@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 namespace platform {
 
@@ -47,19 +48,27 @@ int ChildProcesses::start(const std::function<int(qint64& pid)>& spawn) {
     return error;
 }
 
-bool ChildProcesses::ending(qint64 pid) {
+int ChildProcesses::reap(qint64 pid, bool& terminated) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = children_.find(pid);
+        terminated = it != children_.end() && it->second;
+        // The leader is not reaped yet, so its group id is still this group's: what the child left running
+        // in it (a child that ignores SIGTERM while its parent ended on it) goes with it.
+        if (terminating_)
+            signalGroup(pid, SIGKILL);
+        if (it != children_.end())
+            children_.erase(it);
+        ++reaping_;
+    }
+    // Outside the lock: a child its waiter has just killed may take a moment to end.
+    int status = 0;
+    while (::waitpid(pid_t(pid), &status, 0) < 0 && errno == EINTR) {
+    }
     std::lock_guard lock(mutex_);
-    const auto it = children_.find(pid);
-    if (it == children_.end())
-        return false;
-    const bool signalled = it->second;
-    // The leader is not reaped yet, so its group id is still this group's: what the child left running in
-    // it (a child that ignores SIGTERM while its parent ended on it) goes with it.
-    if (terminating_)
-        signalGroup(pid, SIGKILL);
-    children_.erase(it);
+    --reaping_;
     changed_.notify_all();
-    return signalled;
+    return status;
 }
 
 void ChildProcesses::terminateAll(std::chrono::milliseconds grace) {
@@ -78,7 +87,8 @@ void ChildProcesses::terminateAll(std::chrono::milliseconds grace) {
 
 bool ChildProcesses::waitUntilEmpty(std::unique_lock<std::mutex>& lock,
                                     std::chrono::steady_clock::time_point deadline) {
-    return changed_.wait_until(lock, deadline, [this] { return children_.empty() && starting_ == 0; });
+    return changed_.wait_until(lock, deadline,
+                               [this] { return children_.empty() && starting_ == 0 && reaping_ == 0; });
 }
 
 bool ChildProcesses::isTerminating() const {

@@ -14,8 +14,8 @@ namespace platform {
 // process group of its own, and a signal goes to the whole group, so that what a child started in its
 // group ends with it. At exit the program ends them all (terminateAll); from then on nothing starts.
 //
-// Safe from any thread. A child is signalled only while it is in the record, and the thread that waits
-// for it takes it out (ending) before it reaps it: no process id is signalled after it was freed for reuse.
+// Safe from any thread. A child is signalled only while it is in the record, and leaves the record before
+// it is reaped: no process id is signalled after it was freed for reuse.
 class ChildProcesses {
 public:
     // The record of this process.
@@ -31,13 +31,13 @@ public:
     // began is killed at once. A child started stays in the record until ending() is called for it.
     int start(const std::function<int(qint64& pid)>& spawn);
 
-    // Takes the child out of the record, once it has ended, or once its waiter has killed it, and before
-    // the waiter reaps it. After termination has begun, what is left of its group is killed first. True
-    // when termination signalled the child.
-    bool ending(qint64 pid);
+    // Takes the child out of the record and reaps it, once it has ended or its waiter has killed it, and
+    // gives its status as waitpid does. After termination has begun, what is left of its group is killed
+    // first. terminated tells whether termination signalled the child.
+    int reap(qint64 pid, bool& terminated);
 
     // SIGTERM to the group of every child; SIGKILL after the grace to the groups of those that have not
-    // ended. Returns once every child has ended, or a second after the kill at the latest.
+    // ended. Returns once every child has ended and was reaped, or a second after the kill at the latest.
     void terminateAll(std::chrono::milliseconds grace);
 
     bool isTerminating() const;
@@ -45,13 +45,14 @@ public:
     int count() const;
 
 private:
-    // Waits until no child is in the record and none is starting, or until the deadline.
+    // Waits until no child is in the record, starting or being reaped, or until the deadline.
     bool waitUntilEmpty(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point deadline);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<qint64, bool> children_; // pid -> signalled by termination
     int starting_ = 0;
+    int reaping_ = 0;
     bool terminating_ = false;
 };
 

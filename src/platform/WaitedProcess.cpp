@@ -178,9 +178,7 @@ WaitedProcess::Result WaitedProcess::run(const Request& request, ChildProcesses&
     }
     if (run.timedOut)
         ::kill(-pid, SIGKILL); // the child's whole process group; not reaped yet, so still the child's
-    run.terminated = children.ending(pid);
-    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
+    run.status = children.reap(pid, run.terminated);
     return run;
 }
 
