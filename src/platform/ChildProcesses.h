@@ -28,7 +28,7 @@ public:
     // Starts a child with spawn, which gives the process id of the child it started (the leader of a
     // group of its own) and returns 0, or returns the error number of a failed start. Once termination
     // has begun, spawn is not called and the answer is ECANCELED; a child that started while termination
-    // began is killed at once. A child started stays in the record until ending() is called for it.
+    // began is killed at once. A child started stays in the record until reap() is called for it.
     int start(const std::function<int(qint64& pid)>& spawn);
 
     // Takes the child out of the record and reaps it, once it has ended or its waiter has killed it, and
