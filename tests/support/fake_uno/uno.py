@@ -1,7 +1,7 @@
-"""A stand-in for LibreOffice's uno module, for the bridge's tests: one office with one presentation,
-whose PDF export the test holds. The export writes half its file, says so in $FAKE_UNO/storing, and
-writes the rest once $FAKE_UNO/go exists (30 s at most), then $FAKE_UNO/done. It writes from a process
-of its own, as the office goes on with an export after its client went away."""
+"""LibreOffice's uno module as the bridge's tests want it: one office, one presentation, and a PDF export
+that writes half its file, says so in $FAKE_UNO/storing, waits for $FAKE_UNO/go (30 s at most), writes
+the rest and then $FAKE_UNO/done, from a process of its own, as the office writes on after its client
+went away."""
 
 import os
 import subprocess
@@ -15,41 +15,24 @@ printf 'half and the rest' > "$1"
 
 
 class _Office:
-    """The component context, its service manager, the resolver, the desktop and the document at once."""
-
-    @property
-    def ServiceManager(self):
-        return self
+    """The context, its service manager, the resolver, the desktop and the document in one."""
+    ServiceManager = property(lambda self: self)
 
     def createInstanceWithContext(self, name, context):
         return self
 
-    def resolve(self, url):
-        return self
-
-    def getCurrentComponent(self):
-        return self
-
-    def supportsService(self, name):
-        return True
+    resolve = getCurrentComponent = lambda self, *arguments: self
+    supportsService = lambda self, name: True
 
 
-def getComponentContext():
-    return _Office()
-
-
-def Any(kind, value):
-    return value
-
-
-def systemPathToFileUrl(path):
-    return "file://" + path
+getComponentContext = _Office
+Any = lambda kind, value: value
+systemPathToFileUrl = lambda path: "file://" + path
 
 
 def invoke(document, method, arguments):
-    if method != "storeToURL":
-        raise RuntimeError("the fake office cannot %s" % method)
-    path = arguments[0][len("file://"):]
-    # Nothing of the script that asked is the writer's: it outlives the script's output streams too.
-    subprocess.run(["/bin/sh", "-c", _WRITER, "sh", path, os.environ["FAKE_UNO"]], start_new_session=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    assert method == "storeToURL", method
+    # Nothing of the script that asked is the writer's, not even its output streams.
+    subprocess.run(["/bin/sh", "-c", _WRITER, "sh", arguments[0][len("file://"):], os.environ["FAKE_UNO"]],
+                   start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
