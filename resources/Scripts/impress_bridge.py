@@ -42,6 +42,7 @@ page per slide, hidden ones too, so that slide n is page n of the PDF.
 import fcntl
 import os
 import select
+import shutil
 import signal
 import socket
 import struct
@@ -374,22 +375,31 @@ def _size(attribute):
 
 def export_pdf(impress):
     """Exports every slide, one page each, to a new file in the temporary folder and answers its
-    path; the bridge moves the file into its cache."""
+    path; the application moves the file into its cache. LibreOffice writes the file in a folder of
+    its own, and only the finished file is moved out beside it: a run that gives up removes that
+    folder, and an office that goes on writing afterwards finds nowhere to put the file."""
     value = _property
     document = impress.document
-    handle, path = tempfile.mkstemp(prefix="podiumcast-", suffix=".pdf", dir=impress.folder)
-    os.close(handle)
-    _export_in_progress.append(path)
+    with _exports_lock:
+        work = tempfile.mkdtemp(prefix="podiumcast-export-", dir=impress.folder)
+        _exports_under_way.append(work)
+    inside = os.path.join(work, "export.pdf")
     filter_data = impress.uno.Any("[]com.sun.star.beans.PropertyValue",
                                   (value("ExportHiddenSlides", True), value("ExportNotesPages", False),
                                    value("ExportOnlyNotesPages", False)))
     # No interaction handler: a problem is an exception here, never a dialog in LibreOffice.
     arguments = (value("FilterName", "impress_pdf_Export"), value("FilterData", filter_data),
                  value("Overwrite", True))
-    impress.uno.invoke(document, "storeToURL", (impress.uno.systemPathToFileUrl(path), arguments))
-    if os.path.getsize(path) == 0:
+    impress.uno.invoke(document, "storeToURL", (impress.uno.systemPathToFileUrl(inside), arguments))
+    if os.path.getsize(inside) == 0:
         raise Failure(SCRIPT_ERROR, "LibreOffice wrote an empty PDF")
-    _export_in_progress.remove(path)
+    with _exports_lock:
+        handle, path = tempfile.mkstemp(prefix="podiumcast-", suffix=".pdf", dir=impress.folder)
+        os.close(handle)
+        os.replace(inside, path)
+        _exports_finished.append(path)
+        _exports_under_way.remove(work)
+    shutil.rmtree(work, ignore_errors=True)  # what LibreOffice left beside the file (its lock file)
     return path
 
 
@@ -408,12 +418,30 @@ for _word in ("Current", "Next", "Alternate"):
     SCRIPTS["getPpt%sSlideNote" % _word] = _note(True, _word)
     SCRIPTS["getPpt%sPageNote" % _word] = _note(False, _word)
 
-# Files an export made that are not finished yet; a failing or expiring run removes them.
-_export_in_progress = []
+# What the exports made: the folders of exports under way, which a failing or expiring run removes with
+# everything in them, and the finished files whose path has not reached the script's runner yet.
+_exports_lock = threading.Lock()
+_exports_under_way = []
+_exports_finished = []
 
 
 def _remove_partial_exports():
-    for path in list(_export_in_progress):
+    with _exports_lock:
+        for work in _exports_under_way:
+            shutil.rmtree(work, ignore_errors=True)
+        del _exports_under_way[:]
+
+
+def _take_finished_exports():
+    """The finished files, which the caller now answers for."""
+    with _exports_lock:
+        finished = list(_exports_finished)
+        del _exports_finished[:]
+    return finished
+
+
+def _remove(paths):
+    for path in paths:
         try:
             os.remove(path)
         except OSError:
@@ -465,13 +493,34 @@ def _watch(name, seconds, expire):
 
 
 def main(name):
-    """One run of the script in this process, with a connection of its own."""
+    """One run of the script in this process, with a connection of its own. The script runs on a thread
+    of its own, so that the main thread takes a SIGTERM at once, also while LibreOffice works: the runner
+    that sends it takes no answer any more, and what the export made goes before the process ends as
+    the signal says."""
     def expire():
         _remove_partial_exports()
+        _remove(_take_finished_exports())
         _fail_now(name, TIMED_OUT, "LibreOffice did not answer within %d s" % _limit(name))
 
+    def terminated(number, frame):
+        _remove_partial_exports()
+        _remove(_take_finished_exports())
+        signal.signal(number, signal.SIG_DFL)
+        os.kill(os.getpid(), number)
+
+    outcome = []
+    done = threading.Event()
+
+    def run():
+        outcome.append(answer(name, Office()))
+        done.set()
+
+    signal.signal(signal.SIGTERM, terminated)
     _watch(name, _limit(name), expire)
-    status, text = answer(name, Office())
+    threading.Thread(target=run, daemon=True).start()
+    while not done.wait(1.0):
+        pass
+    status, text = outcome[0]
     _write(sys.stdout if status == 0 else sys.stderr, text)
     # Leave without taking the UNO bridge down in order: nothing needs it any more.
     os._exit(status)
@@ -561,6 +610,7 @@ class Bridge:
                 if done:
                     return
                 _remove_partial_exports()
+                _remove(_take_finished_exports())
                 status, text = _failure(name, TIMED_OUT, "LibreOffice did not answer within %d s" % _limit(name))
                 try:
                     client.sendall(b"1" + _encoded(text))
@@ -574,7 +624,27 @@ class Bridge:
             done.append(True)
             timer.cancel()
             signal.alarm(0)
-        client.sendall(b"%d" % status + _encoded(text))
+        finished = _take_finished_exports()
+        if not self._deliver(client, b"%d" % status + _encoded(text), finished):
+            _remove(finished)  # nobody will move the file anywhere
+
+    @staticmethod
+    def _deliver(client, reply, wait):
+        """Sends the reply; with wait, whether the client took it. A client that reads the answer to its
+        end closes the connection; one that went away before, or closes with the answer unread (ended
+        by its runner), leaves it broken or reset."""
+        try:
+            client.sendall(reply)
+            if not wait:
+                return True
+            client.shutdown(socket.SHUT_WR)
+            while client.recv(4096):
+                pass
+            return True
+        except socket.timeout:
+            return True  # the client lives and holds the answer
+        except OSError:
+            return False
 
 
 if __name__ == "__main__":

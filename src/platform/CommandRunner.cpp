@@ -1,25 +1,33 @@
 #include "CommandRunner.h"
 
+#include "WaitedProcess.h"
+
+#include <QFile>
 #include <QProcess>
+
+#include <sys/wait.h>
 
 namespace platform {
 
 CommandResult ProcessCommandRunner::run(const QString& program, const QStringList& arguments,
                                         std::chrono::milliseconds timeout) {
+    WaitedProcess::Request request;
+    request.program = QFile::encodeName(program);
+    for (const QString& argument : arguments)
+        request.arguments.append(QFile::encodeName(argument));
+    // A name without a slash is looked up on PATH, as a shell would.
+    request.searchPath = true;
+    request.timeout = timeout;
+    const WaitedProcess::Result run = WaitedProcess::run(request);
+
     CommandResult result;
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(int(timeout.count())))
+    if (run.startError != 0)
         return result;
     result.started = true;
-    if (!process.waitForFinished(int(timeout.count()))) {
-        process.kill();
-        process.waitForFinished(-1);
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
-    result.standardError = QString::fromUtf8(process.readAllStandardError());
+    const bool exited = !run.timedOut && !run.terminated && WIFEXITED(run.status);
+    result.exitCode = exited ? WEXITSTATUS(run.status) : -1;
+    result.standardOutput = QString::fromUtf8(run.standardOutput);
+    result.standardError = QString::fromUtf8(run.standardError);
     return result;
 }
 

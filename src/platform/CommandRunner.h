@@ -25,6 +25,8 @@ public:
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
 };
 
+// Runs each program in a process group of its own, which is killed at the timeout and when the program
+// quits (ChildProcesses); detached programs are left alone.
 class ProcessCommandRunner : public CommandRunner {
 public:
     CommandResult run(const QString& program, const QStringList& arguments,

@@ -44,6 +44,8 @@ public:
     static constexpr int kTimeoutErrorNumber = -1712;
     // The error number of a script the user did not allow to automate its target.
     static constexpr int kNotPermittedErrorNumber = -1743;
+    // The error number of a script run ended because the program quits.
+    static constexpr int kCancelledErrorNumber = -128;
 
     virtual ~ScriptRunner() = default;
     virtual ScriptRunResult run(const QString& name) = 0;

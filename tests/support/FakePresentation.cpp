@@ -63,6 +63,7 @@ FakePresentation::FakePresentation(const TestBundle& bundle)
     for (const QString& name : scriptNames())
         bundle.addResource(name + QStringLiteral(".scpt"), wrapper, true);
     write(QStringLiteral("runs"), {});
+    write(QStringLiteral("pids"), {});
     setPdfFolder(cacheFolder());
 }
 
@@ -154,6 +155,13 @@ void FakePresentation::setDelay(double seconds, const std::optional<QString>& sc
         remove(name);
 }
 
+void FakePresentation::setExportHold(double seconds) {
+    if (seconds > 0)
+        write(QStringLiteral("export-hold"), QByteArray::number(seconds));
+    else
+        remove(QStringLiteral("export-hold"));
+}
+
 void FakePresentation::setRawAnswer(const QString& script, const std::optional<QByteArray>& bytes) {
     if (bytes)
         write(QStringLiteral("answer-") + script, *bytes);
@@ -194,4 +202,16 @@ QStringList FakePresentation::runs() const {
 
 void FakePresentation::clearRuns() {
     write(QStringLiteral("runs"), {});
+    write(QStringLiteral("pids"), {});
+}
+
+qint64 FakePresentation::lastProcessId(const QString& script) const {
+    QFile pids(state_ + QStringLiteral("/pids"));
+    qint64 last = 0;
+    if (pids.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : pids.readAll().split('\n'))
+            if (const QList<QByteArray> fields = line.split(' ');
+                fields.size() == 2 && fields[0] == script.toUtf8())
+                last = fields[1].toLongLong();
+    return last;
 }

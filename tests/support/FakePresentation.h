@@ -52,6 +52,9 @@ public:
     void stopFailing(const std::optional<QString>& script = std::nullopt);
     // Seconds every script, or only the one named, waits before it answers; 0 removes the delay.
     void setDelay(double seconds, const std::optional<QString>& script = std::nullopt);
+    // Seconds the export scripts wait with half their file written (removed again by a SIGTERM meanwhile);
+    // 0 removes the wait.
+    void setExportHold(double seconds);
     // Bytes the script prints in place of its answer, ending with status 0; absent restores the answer.
     void setRawAnswer(const QString& script, const std::optional<QByteArray>& bytes);
     // Writes the application's source PDF with the given number of pages, which the export scripts
@@ -61,6 +64,8 @@ public:
     // The names of the scripts run so far, in order, from the fake's own log.
     QStringList runs() const;
     qsizetype runCount(const QString& script) const { return runs().count(script); }
+    // The process id of the script's last run, 0 when it has not run.
+    qint64 lastProcessId(const QString& script) const;
     void clearRuns();
 
 private:

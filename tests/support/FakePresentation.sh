@@ -17,7 +17,10 @@
 #   fail, fail-<name>                error number to fail with: every script, or the one named
 #   delay, delay-<name>              seconds to wait before answering
 #   answer-<name>                    bytes to print instead of the answer, exit status 0
+#   export-hold                      seconds an export waits with half its file written; a SIGTERM
+#                                    meanwhile removes the half and ends the export
 #   runs                             the log: one line with the name per run, written first
+#   pids                             "<name> <process id>" per run, written with the log
 #
 # Facts a script needs that the test did not write make it fail with -1728 (no such object), as does
 # every document query while the application has no document open.
@@ -26,6 +29,7 @@ here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd) || exit 70
 name=$(basename -- "$0" .scpt)
 state=$here/fake-state
 printf '%s\n' "$name" >>"$state/runs"
+printf '%s %s\n' "$name" "$$" >>"$state/pids"
 
 has() { [ -f "$state/$1" ]; }
 get() { cat -- "$state/$1" 2>/dev/null; }
@@ -122,6 +126,12 @@ ppt2Pdf | keynote2Pdf)
     has "$app-source.pdf" || fail -1728 "no such object ($app-source.pdf)"
     mkdir -p -- "$state/exports" || fail -2700 "cannot make the export folder"
     out=$(mktemp -- "$state/exports/$app-XXXXXX") || fail -2700 "cannot make the export file"
+    if has export-hold; then
+        trap 'rm -f -- "$out"; exit 143' TERM
+        head -c 512 -- "$state/$app-source.pdf" >"$out"
+        pause "$(get export-hold)"
+        trap - TERM
+    fi
     cp -- "$state/$app-source.pdf" "$out" || fail -2700 "cannot write the export file"
     printf '%s\n' "$out"
     ;;

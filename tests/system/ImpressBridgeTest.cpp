@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -149,4 +150,59 @@ TEST_F(ImpressBridgeTest, AnOfficeStartedAgainOnThePipeIsAnsweredByTheSameBridge
     EXPECT_EQ(answer("isPptOpenOrNot"), other);
     EXPECT_EQ(answer("getPptTotalSlideCount"), "3");
     EXPECT_EQ(bridge(), first);
+}
+
+// The office stood in for by a uno module of the test's own, whose export the test holds and which writes
+// on from a process of its own after its client went away, as LibreOffice does. An export whose answer
+// nobody takes leaves nothing in the temporary folder, with the bridge and with a script on its own.
+TEST_F(ImpressBridgeTest, AnExportNobodyTakesLeavesNothingThoughTheOfficeWritesOn) {
+    QTemporaryDir exports;
+    const QString office = work.path() + QStringLiteral("/office");
+    ASSERT_TRUE(QDir().mkpath(office));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PYTHONPATH", PC_FAKE_UNO);
+    environment.insert("FAKE_UNO", office);
+    environment.insert("TMPDIR", exports.path());
+    const auto has = [&](const char* name) {
+        return QFile::exists(office + u'/' + QLatin1String(name));
+    };
+    const auto finishExport = [&] {
+        QFile(office + QStringLiteral("/go")).open(QIODevice::WriteOnly);
+        return waitUntil([&] { return has("done"); }, 20000);
+    };
+    const auto left = [&] {
+        return QDir(exports.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    };
+    const auto cleanUp = qScopeGuard([&] { finishExport(); }); // the office's writer ends
+
+    // The script asking the bridge is killed during the export.
+    ASSERT_EQ(::mkdir(QFileInfo(socket()).path().toLocal8Bit().constData(), 0700), 0);
+    QProcess bridge;
+    bridge.setProcessEnvironment(environment);
+    bridge.start(QStringLiteral("/usr/bin/python3"),
+                 {"-sB", kResources + "/impress_bridge.py", "serve", socket()});
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket()); }, 20000)) << "the bridge did not listen";
+    QProcess client;
+    client.setProcessEnvironment(environment);
+    client.start(kResources + QStringLiteral("/ppt2Pdf.scpt"));
+    ASSERT_TRUE(waitUntil([&] { return has("storing"); }, 20000));
+    client.kill();
+    ASSERT_TRUE(client.waitForFinished(10000));
+    ASSERT_TRUE(finishExport());
+    EXPECT_TRUE(waitUntil([&] { return left().isEmpty(); }, 10000)) << left().join(' ').toStdString();
+
+    // The script on its own, with no bridge, gets SIGTERM during the export: it removes what the export
+    // made at once, and ends as the signal says.
+    for (const char* name : {"storing", "go", "done"})
+        QFile::remove(office + u'/' + QLatin1String(name));
+    QProcess alone;
+    alone.setProcessEnvironment(environment);
+    alone.start(QStringLiteral("/usr/bin/python3"),
+                {"-sB", kResources + "/impress_bridge.py", "run", "ppt2Pdf"});
+    ASSERT_TRUE(waitUntil([&] { return has("storing"); }, 20000));
+    alone.terminate();
+    ASSERT_TRUE(alone.waitForFinished(10000)) << "the script waited for the office";
+    EXPECT_EQ(alone.exitStatus(), QProcess::CrashExit);
+    ASSERT_TRUE(finishExport());
+    EXPECT_TRUE(left().isEmpty()) << left().join(' ').toStdString();
 }

@@ -154,6 +154,9 @@ TEST_F(ImpressScriptsTest, EditingViewSlideShowAndExport) {
     const auto pdf = answer("ppt2Pdf");
     ASSERT_TRUE(pdf);
     EXPECT_EQ(QFileInfo(*pdf).absolutePath(), QFileInfo(tmp()).absoluteFilePath());
+    // The folder the office wrote in, with its lock file, went with the export.
+    EXPECT_EQ(QDir(tmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QFileInfo(*pdf).fileName()});
     QPdfDocument document;
     ASSERT_EQ(document.load(*pdf), QPdfDocument::Error::None);
     ASSERT_EQ(document.pageCount(), 6);
