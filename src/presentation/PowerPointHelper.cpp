@@ -418,17 +418,17 @@ void PowerPointHelper::runExportTask(int kind) {
     ThreadHelper::RunOnMainThread([this, kind] {
         post(Notifications::kFinishedGeneratingPdf, kind);
         isGeneratingPdf_ = false;
-        const auto exported = tempPdfFilePath();
+        const auto takenIn = tempPdfFilePath();
         const auto target = activePdfPath();
-        if (!exported || !QFileInfo::exists(*exported))
+        if (!takenIn || !QFileInfo::exists(*takenIn))
             return;
         // A whole file under the name serves already; the rename replaces anything else there.
         std::error_code error;
         if (target && !(QFileInfo::exists(*target) && isWholeCachedPdf(*target)))
-            std::filesystem::rename(QFile::encodeName(*exported).toStdString(),
+            std::filesystem::rename(QFile::encodeName(*takenIn).toStdString(),
                                     QFile::encodeName(*target).toStdString(), error);
-        if (!target || QFileInfo::exists(*exported) || error) {
-            QFile::remove(*exported);
+        if (!target || QFileInfo::exists(*takenIn) || error) {
+            QFile::remove(*takenIn);
             return;
         }
         if (exportFailureReported_.exchange(false))
