@@ -98,10 +98,6 @@ QString textOf(const ErrorCode& error) {
     return QString::fromStdString(error.message());
 }
 
-} // namespace
-
-namespace {
-
 // Takes the completions to the main thread: they travel under a mutex of ours, and Qt's event loop
 // carries only the call to run them.
 class Completions : public QObject {
