@@ -5,9 +5,12 @@ loopback port, prints it, and answers every request by the first segment of its 
   /block/...    200 MB of header lines, then the end of the head and a heartbeat answer
   /line/...     a single header line of 10 MB, then the end of the head
   /trickle/...  a head that comes one byte a second
-One thread a connection; a client that goes away ends its thread. Runs until killed. With a log file, each
+One thread a connection; a client that goes away ends its thread. Runs until killed, or until the
+process that started it ends. With a log file, each
 connection adds a line when it ends: its mode, the path asked for and the seconds from its acceptance.
   python3 hostile_cloud.py [log file]"""
+import ctypes
+import signal
 import socket
 import sys
 import threading
@@ -73,6 +76,7 @@ def answer(client):
 
 
 def main():
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: go with the starter
     server = socket.socket()
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", 0))

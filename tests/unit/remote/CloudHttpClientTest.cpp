@@ -102,7 +102,8 @@ TEST(CloudHttpClientTest, SpeaksTlsOnlyToAServerItsSystemTrusts) {
     ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
     QProcess server;
     server.start("python3", {"-c", R"(
-import http.server, ssl, sys
+import ctypes, http.server, signal, ssl, sys
+ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: ends with the test, however it ends
 class Answer(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.send_response(200); self.send_header("Content-Length", "14"); self.end_headers()
