@@ -108,13 +108,18 @@ struct Seen {
     bool operator==(const Seen&) const = default;
 };
 
-Seen look(const QString& path) {
-    Seen seen;
+// The status of the path and of the nearest folder above it that exists.
+void takeStatus(Seen& seen, const QString& path) {
     seen.file = statusOf(path);
     QString folder = QFileInfo(path).absolutePath();
     while (!QFileInfo::exists(folder) && !QDir(folder).isRoot())
         folder = QFileInfo(folder).absolutePath();
     seen.folder = statusOf(folder);
+}
+
+Seen look(const QString& path) {
+    Seen seen;
+    takeStatus(seen, path);
     if (!seen.file.exists)
         return seen;
     QFile file(path);
@@ -248,9 +253,7 @@ private:
         // The lock file came and went, and a saved file is a new one: their status is taken now, so that
         // neither counts as a change at the next read. The bytes stay the ones read or written: should
         // another process write the file meanwhile, its bytes differ, and the next read takes them.
-        const Seen now = look(path_);
-        seen_->file = now.file;
-        seen_->folder = now.folder;
+        takeStatus(*seen_, path_);
         return saved;
     }
 

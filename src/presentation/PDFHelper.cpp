@@ -264,16 +264,12 @@ std::optional<QString> PDFHelper::StageCompletePdf(const QString& exported, cons
     std::error_code moveError;
     std::filesystem::rename(QFile::encodeName(exported).toStdString(),
                             QFile::encodeName(staged).toStdString(), moveError);
-    if (moveError) { // another file system
-        QString copyError;
-        if (!copyWhole(exported, staged, &copyError) || !IsCompletePdf(staged)) {
-            *whyNot =
-                QStringLiteral("%1 cannot be copied into %2: %3")
-                    .arg(exported, folder,
-                         copyError.isEmpty() ? QStringLiteral("the copy is no complete PDF") : copyError);
-            QFile::remove(staged);
-            return std::nullopt;
-        }
+    // On another file system: copied, and as whole as the file checked above once every byte of it is
+    // written.
+    if (QString copyError; moveError && !copyWhole(exported, staged, &copyError)) {
+        *whyNot = QStringLiteral("%1 cannot be copied into %2: %3").arg(exported, folder, copyError);
+        QFile::remove(staged);
+        return std::nullopt;
     }
     return staged;
 }

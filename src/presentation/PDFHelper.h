@@ -43,9 +43,9 @@ public:
     // Files of the cache folder that an export has not finished yet, by their names' beginning.
     static constexpr const char* kStagedPrefix = ".export-";
     // Takes the PDF at `exported` into the folder, under a name of kStagedPrefix that no cached file has:
-    // moved where the folder is on the same file system, else copied and checked whole, so that the file
-    // in the folder is always complete. The file at `exported` is gone afterwards either way. Nothing,
-    // and why in whyNot, when it is no complete PDF or cannot be taken in (a full disk).
+    // moved where the folder is on the same file system, else copied with every write checked, so that
+    // the file in the folder is always complete. The file at `exported` is gone afterwards either way.
+    // Nothing, and why in whyNot, when it is no complete PDF or cannot be taken in (a full disk).
     static std::optional<QString> StageCompletePdf(const QString& exported, const QString& folder,
                                                    QString* whyNot);
 };

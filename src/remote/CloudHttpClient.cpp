@@ -181,26 +181,27 @@ struct CloudHttpClient::Run : std::enable_shared_from_this<Run> {
             });
     }
 
-    void resolved(const ErrorCode& error, const tcp::resolver::results_type& found) {
+    // Whether the exchange is over when a step ends: ended before (by the deadline or an abort), or
+    // failed now by the step's error, told after the prefix.
+    bool over(const ErrorCode& error, const QString& prefix = {}) {
         if (finished)
+            return true;
+        if (error)
+            fail(prefix + textOf(error));
+        return bool(error);
+    }
+
+    void resolved(const ErrorCode& error, const tcp::resolver::results_type& found) {
+        if (over(error, QString::fromStdString(target->host) + QStringLiteral(" cannot be found: ")))
             return;
-        if (error) {
-            fail(QStringLiteral("%1 cannot be found: %2")
-                     .arg(QString::fromStdString(target->host), textOf(error)));
-            return;
-        }
         lowest().async_connect(found, [self = shared_from_this()](const ErrorCode& e, const tcp::endpoint&) {
             self->connected(e);
         });
     }
 
     void connected(const ErrorCode& error) {
-        if (finished)
+        if (over(error))
             return;
-        if (error) {
-            fail(textOf(error));
-            return;
-        }
         if (!secure) {
             send();
             return;
@@ -211,11 +212,7 @@ struct CloudHttpClient::Run : std::enable_shared_from_this<Run> {
             SSL_set_tlsext_host_name(secure->native_handle(), target->host.c_str());
         secure->set_verify_callback(ssl::rfc2818_verification(target->host));
         secure->async_handshake(ssl::stream_base::client, [self = shared_from_this()](const ErrorCode& e) {
-            if (self->finished)
-                return;
-            if (e)
-                self->fail(QStringLiteral("TLS: ") + textOf(e));
-            else
+            if (!self->over(e, QStringLiteral("TLS: ")))
                 self->send();
         });
     }
@@ -229,12 +226,8 @@ struct CloudHttpClient::Run : std::enable_shared_from_this<Run> {
     }
 
     void sent(const ErrorCode& error) {
-        if (finished)
+        if (over(error))
             return;
-        if (error) {
-            fail(textOf(error));
-            return;
-        }
         // The head first, alone: a read of the whole answer lets a body longer than the limit through when
         // it comes in the same piece as the head.
         onStream([this](auto& stream) {

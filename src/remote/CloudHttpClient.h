@@ -42,7 +42,11 @@ public:
     };
     using Completion = std::function<void(const Result&)>;
 
+private:
     struct Run;
+    struct Impl;
+
+public:
     // An exchange under way, or ended.
     class Exchange {
     public:
@@ -71,8 +75,6 @@ public:
     // thread, unless the context (not null) is destroyed before.
     std::shared_ptr<Exchange> start(Request request, qint64 maxBodyBytes, std::chrono::milliseconds deadline,
                                     QObject* context, Completion completion);
-
-    struct Impl;
 
 private:
     std::unique_ptr<Impl> impl_;

@@ -72,7 +72,7 @@ void SWDMacNetworkManager::initialNetwork() {
     }
     // The cloud API does not redirect: the client follows no 3xx answer (a 307 would post the slide
     // information wherever its Location names).
-    afNetworkManager_ = collaborators_.cloud;
+    afNetworkManager_ = std::move(collaborators_.cloud);
     makeUploadHandOver();
     // Rebuilt every 3 s on this (the main) thread, and once now so the document exists at once.
     machineInfoTimer_ = std::make_unique<QTimer>();

@@ -16,7 +16,6 @@
 #include <mutex>
 #include <optional>
 
-class CloudHttpClient;
 class LanInfoServer;
 class PowerPointHelper;
 class QTimer;
